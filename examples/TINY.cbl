@@ -1,0 +1,5 @@
+       PROGRAM-ID. TINY.
+       WORKING-STORAGE SECTION.
+       01 C PIC X(8) VALUE 'TINY'.
+       PROCEDURE DIVISION.
+           STOP RUN.

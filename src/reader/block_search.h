@@ -1,0 +1,33 @@
+// Finding the constant block in a generated program file.
+#pragma once
+
+#include "driver/run_state.h"
+#include "reader/block_decode.h"
+#include "reader/program_ref.h"
+
+namespace korrin {
+
+constexpr int kChunkSize = 10000;   // bytes asked for by each chunk read
+constexpr int kMinChunk = 200;      // a shorter chunk ends the scan
+constexpr int kWindowSize = 200;    // bytes asked for after a marker
+constexpr char kMarker[] = "WORKING";
+constexpr int kMarkerLen = 7;
+
+struct ScanBuffers {
+  char Buf[kChunkSize];
+  char BufSuite[kWindowSize];
+};
+
+// Scans the open file `fd` from its start for the marker and the block after
+// it. Returns the anchor and sets `window`, or returns -1 when not found.
+int FindBlock(int fd, const char* ext_name, ScanBuffers& bufs, Window* window);
+
+// Opens `ref.Path` if it names a regular file. Returns '1' and sets `fd` and
+// `size`, or returns '0'. Never blocks on a FIFO or device.
+char OuvertureFichier(const ProgramRef& ref, int* fd, int64_t* size);
+
+// Looks inside one listed file: opens it, announces it, counts its size,
+// searches and decodes the block; leaves the outcome in `ref.Status`.
+void CrvDay(ProgramRef& ref, RunState& run);
+
+}  // namespace korrin
