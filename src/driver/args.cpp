@@ -24,17 +24,28 @@ int TestArg(const std::string& Arg, CommandLine& cl, RunState& run, FILE* err) {
   for (size_t k = 1; k < Arg.size(); ++k) {
     const unsigned char c = static_cast<unsigned char>(Arg[k]);
     switch (c) {
-      case 'h': cl.ArgOph = true; break;
+      case 'h':
+        cl.ArgOph = true;
+        break;
       case 'f':
-      case 'F': run.ArgOpf = 1; break;
+      case 'F':
+        run.ArgOpf = 1;
+        break;
       case 'e':
-      case 'E': run.ArgOpf = 0; break;
-      case 'R': run.ArgOpR = true; break;
-      case 'r': run.ArgOpr = true; break;
+      case 'E':
+        run.ArgOpf = 0;
+        break;
+      case 'R':
+        run.ArgOpR = true;
+        break;
+      case 'r':
+        run.ArgOpr = true;
+        break;
       case 'u':
       case 'l':
       case 'o':
-      case 'c': break;
+      case 'c':
+        break;
       default:
         std::fprintf(err, "%s : -%c : unknown argument\n", cl.ArgPgm.c_str(), c);
         UsageArg(cl, err);

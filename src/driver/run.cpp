@@ -86,8 +86,8 @@ int RunKorrin(int argc, const char* const* argv) {
   if (report.cptL <= 59) report.EditBas();
   report.EditStats();
   list.reset();
-  const bool write_ok = !report.WriteFailed() && !std::ferror(pEu.get()) &&
-                        std::fclose(pEu.release()) == 0;
+  const bool write_ok =
+      !report.WriteFailed() && !std::ferror(pEu.get()) && std::fclose(pEu.release()) == 0;
   int exit_status = kExitOk;
   if (!read_ok) {
     std::printf("Error reading LIST file\n");

@@ -7,10 +7,10 @@
 namespace korrin {
 
 struct RunState {
-  int ArgOpf = 0;       // 1 French, 0 English
-  bool ArgOpR = false;  // -R: console status line, "1" on every title line
-  bool ArgOpr = false;  // -r: title line with its third field
-  const char* Lib1 = "";  // progress label
+  int ArgOpf = 0;          // 1 French, 0 English
+  bool ArgOpR = false;     // -R: console status line, "1" on every title line
+  bool ArgOpr = false;     // -r: title line with its third field
+  const char* Lib1 = "";   // progress label
   char datejour[40] = {};  // run date, 10 characters (room for any year)
   int64_t nbP = 0;         // lines read from the list file
   uint64_t TailleTot = 0;  // bytes in all opened files

@@ -19,8 +19,12 @@ struct Terminal {
 };
 Terminal term;
 
-int CursesGetent(char* bp, const char* name) { return tgetent(bp, name); }
-char* CursesGetstr(const char* id, char** area) { return tgetstr(id, area); }
+int CursesGetent(char* bp, const char* name) {
+  return tgetent(bp, name);
+}
+char* CursesGetstr(const char* id, char** area) {
+  return tgetstr(id, area);
+}
 int CursesPuts(const char* str, int affcnt, int (*putc)(int)) {
   return str == nullptr ? 0 : tputs(str, affcnt, putc);
 }
@@ -40,7 +44,9 @@ void TermSetup(const TermLib& lib) {
   term.ce = lib.getstr("ce", &term.zone);
 }
 
-int impcar(int c) { return std::putc(c, stdout); }
+int impcar(int c) {
+  return std::putc(c, stdout);
+}
 
 void Affiche(const char* text) {
   std::fputs(text, stdout);
@@ -49,7 +55,11 @@ void Affiche(const char* text) {
   term.lib->puts(term.ce, 1, impcar);
 }
 
-const char* TermUp() { return term.up; }
-const char* TermCe() { return term.ce; }
+const char* TermUp() {
+  return term.up;
+}
+const char* TermCe() {
+  return term.ce;
+}
 
 }  // namespace korrin

@@ -38,15 +38,15 @@ void CopyField(char* field, int width, const Window& window, long start) {
     if (c <= 0) break;
     field[k] = static_cast<char>(c);
   }
-  std::memset(field + k, 0, static_cast<size_t>(width - k + 1));
+  std::memset(field + k, 0, static_cast<size_t>(width - k) + 1);
 }
 
 // DD/MM/YYYY becomes YYYY/MM/DD, moving the ten bytes as they stand.
 void YearFirst(char* date) {
   char d[10];
   std::memcpy(d, date, sizeof d);
-  const char order[10] = {6, 7, 8, 9, 2, 3, 4, 5, 0, 1};
-  for (int k = 0; k < 10; ++k) date[k] = d[static_cast<int>(order[k])];
+  constexpr int kOrder[10] = {6, 7, 8, 9, 2, 3, 4, 5, 0, 1};
+  for (int k = 0; k < 10; ++k) date[k] = d[kOrder[k]];
 }
 
 }  // namespace
@@ -67,7 +67,7 @@ void LireRefCrv(ProgramRef& ref, const Window& window, int anchor, bool french) 
     char* field;
     int width;
   } const fields[kFieldCount] = {
-      {ref.Session, 5}, {ref.Library, 3}, {ref.CrvCode, 6},
+      {ref.Session, 5},  {ref.Library, 3}, {ref.CrvCode, 6},
       {ref.UserCode, 8}, {ref.GenTime, 8}, {ref.GenDate, 10},
   };
   for (int f = 0; f < kFieldCount; ++f) {

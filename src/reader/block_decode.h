@@ -10,7 +10,9 @@ struct Window {
   const char* data;
   int w;
   // The byte at `pos`, or -1 when the position lies outside the window.
-  int At(long pos) const { return pos >= 0 && pos < w ? static_cast<unsigned char>(data[pos]) : -1; }
+  int At(long pos) const {
+    return pos >= 0 && pos < w ? static_cast<unsigned char>(data[pos]) : -1;
+  }
 };
 
 // The block arrangements, in the order they are tried.

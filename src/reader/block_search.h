@@ -7,9 +7,9 @@
 
 namespace korrin {
 
-constexpr int kChunkSize = 10000;   // bytes asked for by each chunk read
-constexpr int kMinChunk = 200;      // a shorter chunk ends the scan
-constexpr int kWindowSize = 200;    // bytes asked for after a marker
+constexpr int kChunkSize = 10000;  // bytes asked for by each chunk read
+constexpr int kMinChunk = 200;     // a shorter chunk ends the scan
+constexpr int kWindowSize = 200;   // bytes asked for after a marker
 constexpr char kMarker[] = "WORKING";
 constexpr int kMarkerLen = 7;
 

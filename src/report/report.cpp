@@ -51,8 +51,8 @@ void Report::EditEnt1() {
   ++cptP;
   cptL = 0;
   if (run_.ArgOpr) {
-    std::snprintf(ligne, sizeof ligne, " %-30.30s %-15.15s %-10.10s %-10.10s Page %3.1d\n", Prodname,
-                  PRODMAT, CHARCOB, run_.datejour, cptP);
+    std::snprintf(ligne, sizeof ligne, " %-30.30s %-15.15s %-10.10s %-10.10s Page %3.1d\n",
+                  Prodname, PRODMAT, CHARCOB, run_.datejour, cptP);
   } else {
     std::snprintf(ligne, sizeof ligne, " %-30.30s      %-20.20s %-10.10s  Page %3.1d\n", Prodname,
                   PRODMAT, run_.datejour, cptP);

@@ -18,10 +18,10 @@ class Report {
   // One list line: a new page if the current one is full, the detail line
   // if the block was found, the closing rule if the page became full.
   void EditCrv(const ProgramRef& ref);
-  void EditEnt1();  // page header
+  void EditEnt1();                       // page header
   void EditRef1(const ProgramRef& ref);  // detail line
-  void EditBas();  // closing rule
-  void EditStats();  // totals
+  void EditBas();                        // closing rule
+  void EditStats();                      // totals
   // Writes `ligne` after the control character; it counts `n` lines.
   void EditLigne(int n);
 

@@ -1,0 +1,188 @@
+#include "reader/block_decode.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace korrin {
+namespace {
+
+struct Decoded {
+  std::string session, library, code, user, time, date;
+  bool operator==(const Decoded&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const Decoded& d) {
+  return os << '[' << d.session << '|' << d.library << '|' << d.code << '|' << d.user << '|'
+            << d.time << '|' << d.date << ']';
+}
+
+// Decodes `window` (the bytes after a marker) at `anchor` for `name`.
+Decoded Decode(const std::string& window, int anchor, const char* name, bool french = true) {
+  ProgramRef ref;
+  std::strcpy(ref.ExtName, name);
+  LireRefCrv(ref, Window{window.data(), static_cast<int>(window.size())}, anchor, french);
+  return {ref.Session, ref.Library, ref.CrvCode, ref.UserCode, ref.GenTime, ref.GenDate};
+}
+
+const std::string kLead(30, '.');  // bytes before the block in the window
+
+// One block of each form, with the bytes a generator writes.
+const std::string kPlain = "10234ACH14/06/23A01010MARTIN  14:32:05ACH010  000314/06/2023";
+const std::string kShort = "00412SYS03/02/21CRVP80ROOT    08:15:42000103/02/2021";
+const std::string kAfter = "31002STK28/02/22S02200STK200  16:05:19BERNARD 000228/02/2022";
+const std::string kGapped = "40017 PAY 30/11/25 PAY300 THOMAS  07:58:4400PAY300    30/11/2025";
+const std::string kGappedF = "40018 PAY 01/12/25 P03310 THOMAS    9:05:300PAY310    01/12/2025";
+const std::string kPlainG = "50550GEN19.01.26G04400GEN400  22:10:00GEN400  000119/01/2026";
+
+TEST(Decode, EachLayoutReadsItsForm) {
+  struct Case {
+    const char* what;
+    std::string block;
+    int anchor_in_block;
+    const char* name;
+    Layout layout;
+    Decoded expected;
+  } const cases[] = {
+      {"A short form, special name",
+       kShort,
+       16,
+       "CRVP80",
+       Layout::A,
+       {"00412", "SYS", "CRVP80", "ROOT    ", "08:15:42", "03/02/2021"}},
+      {"B plain form at the name",
+       kPlain,
+       38,
+       "ACH010",
+       Layout::B,
+       {"10234", "ACH", "A01010", "MARTIN  ", "14:32:05", "14/06/2023"}},
+      {"C plain form at the code",
+       kPlain,
+       16,
+       "A01010",
+       Layout::C,
+       {"10234", "ACH", "A01010", "MARTIN  ", "14:32:05", "14/06/2023"}},
+      {"D name after code",
+       kAfter,
+       22,
+       "STK200",
+       Layout::D,
+       {"31002", "STK", "S02200", "BERNARD ", "16:05:19", "28/02/2022"}},
+      {"E gapped at the code",
+       kGapped,
+       19,
+       "PAY300",
+       Layout::E,
+       {"40017", "PAY", "PAY300", "THOMAS  ", "07:58:44", "30/11/2025"}},
+      {"F gapped at the name",
+       kGappedF,
+       44,
+       "PAY310",
+       Layout::F,
+       {"40018", "PAY", "P03310", "THOMAS  ", "  9:05:3", "01/12/2025"}},
+      {"G plain form at the user",
+       kPlainG,
+       22,
+       "GEN400",
+       Layout::G,
+       {"50550", "GEN", "G04400", "GEN400  ", "22:10:00", "19/01/2026"}},
+  };
+  for (const Case& c : cases) {
+    const std::string window = kLead + c.block + "'.\n       01  WS-STATUS PIC XX.";
+    const int anchor = static_cast<int>(kLead.size()) + c.anchor_in_block;
+    const Window view{window.data(), static_cast<int>(window.size())};
+    EXPECT_EQ(ChooseLayout(c.name, view, anchor), c.layout) << c.what;
+    EXPECT_EQ(Decode(window, anchor, c.name), c.expected) << c.what;
+  }
+}
+
+TEST(Decode, TestsRunInOrder) {
+  // Separators placed by hand around an anchor at 50 of a window of blanks.
+  struct Case {
+    const char* name;
+    std::initializer_list<std::pair<int, char>> bytes;
+    Layout expected;
+  } const cases[] = {
+      {"CRVP80", {{-3, ':'}}, Layout::A},
+      {"CRVP82", {{-3, '/'}, {-9, '/'}}, Layout::A},
+      {"CRVP8", {{-3, ':'}}, Layout::B},    // one character less: not special
+      {"CRVP800", {{-3, ':'}}, Layout::B},  // one more
+      {"crvp80", {{-3, ':'}}, Layout::B},   // compared as upper-cased by the search
+      {"X", {{-3, ':'}, {-9, '/'}}, Layout::B},
+      {"X", {{-3, '/'}, {-4, ':'}}, Layout::C},
+      {"X", {{-9, '/'}, {-4, '/'}}, Layout::D},
+      {"X", {{-4, '/'}}, Layout::E},
+      {"X", {{-4, ':'}, {-9, ':'}}, Layout::F},
+      {"X", {{-9, ':'}, {-3, '.'}, {3, '/'}}, Layout::G},
+      {"X", {}, Layout::G},
+  };
+  for (const Case& c : cases) {
+    std::string window(100, ' ');
+    for (const auto& [offset, byte] : c.bytes) window.at(50 + static_cast<size_t>(offset)) = byte;
+    EXPECT_EQ(ChooseLayout(c.name, Window{window.data(), 100}, 50), c.expected) << c.name;
+  }
+}
+
+TEST(Decode, EnglishPutsTheYearFirstBlindly) {
+  struct Case {
+    std::string stored;  // the ten bytes at the date's place
+    std::string english;
+  } const cases[] = {
+      {"26/11/1997", "1997/11/26"},
+      {"26.11.1997", "1997.11.26"},
+      {std::string("26/11/97\0\0", 10), "97"},  // the rest lies behind a NUL
+      {std::string("\0\0\0\0\0\0\0\0\0\0", 10), ""},
+      {"ABCDEFGHIJ", "GHIJCDEFAB"},
+  };
+  for (const Case& c : cases) {
+    // Layout C: the date at anchor + 34.
+    std::string window = kLead + kPlain.substr(0, 50) + c.stored + "....";
+    const int anchor = static_cast<int>(kLead.size()) + 16;
+    EXPECT_EQ(Decode(window, anchor, "A01010", false).date, c.english);
+    EXPECT_EQ(Decode(window, anchor, "A01010", true).date, c.stored.c_str());
+  }
+}
+
+TEST(Decode, FieldsKeepBlanksAndEndAtNul) {
+  std::string block = kPlain;
+  block.replace(0, 5, "1234 ");  // a session that ends in a blank keeps it
+  block[18] = '\0';              // code "A0" then NUL
+  const std::string window = kLead + block;
+  const Decoded d = Decode(window, static_cast<int>(kLead.size()) + 16, "A0");
+  EXPECT_EQ(d.session, "1234 ");
+  EXPECT_EQ(d.code, "A0");
+  EXPECT_EQ(d.user, "MARTIN  ");
+}
+
+TEST(Decode, NothingOutsideTheWindowIsRead) {
+  // The block starts at the window's first byte and is cut after 40 bytes,
+  // so the anchor's neighbourhood runs off both ends.
+  std::string storage = kPlain;
+  storage += std::string(100, 'X');  // bytes behind the window's end: never read
+  const Window cut{storage.data(), 40};
+  ProgramRef ref;
+  std::strcpy(ref.ExtName, "ACH010");
+  LireRefCrv(ref, cut, 38, true);  // layout B: ':' at 35
+  EXPECT_STREQ(ref.Session, "10234");
+  EXPECT_STREQ(ref.GenTime, "14:32:05");
+  EXPECT_STREQ(ref.GenDate, "");   // starts at 50, past the end
+  LireRefCrv(ref, cut, 16, true);  // layout C: user 22..29, time 30..37, date 50
+  EXPECT_STREQ(ref.UserCode, "MARTIN  ");
+  EXPECT_STREQ(ref.GenTime, "14:32:05");
+  // Anchor 5: the session would start at -11: absent, so empty.
+  std::strcpy(ref.ExtName, "X");
+  const std::string window = "AB/DEFGHIJKLMNOPQRSTUVWXYZ";
+  LireRefCrv(ref, Window{window.data(), static_cast<int>(window.size())}, 5, true);  // layout C
+  EXPECT_STREQ(ref.Session, "");
+  EXPECT_STREQ(ref.CrvCode, "FGHIJK");
+  EXPECT_STREQ(ref.UserCode, "LMNOPQRS");
+  EXPECT_STREQ(ref.GenTime, "TUVWXYZ");  // cut at the window's end
+  // An anchor far past the window (the slash fallback) reads nothing.
+  LireRefCrv(ref, Window{window.data(), 3}, 227, true);
+  EXPECT_STREQ(ref.Session, "");
+  EXPECT_STREQ(ref.GenDate, "");
+}
+
+}  // namespace
+}  // namespace korrin

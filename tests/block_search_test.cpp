@@ -1,0 +1,121 @@
+#include "reader/block_search.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "korrin_process.h"
+
+namespace korrin {
+namespace {
+
+using korrin_test::TempDir;
+using korrin_test::WriteFile;
+
+struct Found {
+  int anchor;
+  std::string window;
+};
+
+// Runs the scan over `content` for the (already upper-cased) name.
+Found Scan(const std::string& content, const char* name) {
+  static ScanBuffers bufs;
+  TempDir dir;
+  WriteFile(dir / "pgm", content);
+  const int fd = open((dir / "pgm").c_str(), O_RDONLY);
+  Window window{nullptr, 0};
+  const int anchor = FindBlock(fd, name, bufs, &window);
+  close(fd);
+  return {anchor, anchor < 0 ? "" : std::string(window.data, static_cast<size_t>(window.w))};
+}
+
+// `size` filler bytes with `text` written at each given position.
+std::string Filled(size_t size, std::initializer_list<std::pair<size_t, std::string>> parts) {
+  std::string s(size, '.');
+  for (const auto& [at, text] : parts) s.replace(at, text.size(), text);
+  return s;
+}
+
+TEST(Search, MarkerPositionsAroundTheChunkEnd) {
+  struct Case {
+    const char* what;
+    size_t size;
+    size_t marker;
+    int anchor;  // -1: not found
+  } const cases[] = {
+      {"ends at the chunk's last byte", 20000, 9993, 0},
+      {"cut by the chunk end, read whole next chunk", 20000, 9996, 0},
+      {"cut by the end, straddling by one byte", 20000, 9994, 0},
+      {"second chunk of 107 bytes is too short", 10100, 10050, -1},
+      {"near the start", 20000, 0, 0},
+      {"third chunk", 30000, 19990, 0},
+  };
+  for (const Case& c : cases) {
+    const std::string content = Filled(c.size, {{c.marker, "WORKINGPGM1"}});
+    const Found f = Scan(content, "PGM1");
+    EXPECT_EQ(f.anchor, c.anchor) << c.what;
+    if (f.anchor >= 0) {
+      // The window holds the bytes right after the marker, wherever the chunk ended.
+      EXPECT_EQ(f.window, content.substr(c.marker + 7, 200)) << c.what;
+    }
+  }
+}
+
+TEST(Search, ShortFilesAndShortWindows) {
+  // Fewer than 200 bytes: no search at all.
+  EXPECT_EQ(Scan(Filled(199, {{0, "WORKINGPGM1"}}), "PGM1").anchor, -1);
+  // 200 bytes are searched; the window holds the 193 bytes after the marker.
+  Found f = Scan(Filled(200, {{0, "WORKINGPGM1"}}), "PGM1");
+  EXPECT_EQ(f.anchor, 0);
+  EXPECT_EQ(f.window.size(), 193u);
+  // A marker in the last 200 bytes: the name must lie within what is there.
+  EXPECT_EQ(Scan(Filled(1000, {{950, "WORKING"}, {990, "PGM1"}}), "PGM1").anchor, 33);
+  EXPECT_EQ(Scan(Filled(1000, {{950, "WORKING"}, {998, "PG"}}), "PGM1").anchor, -1);
+  // A slash pair whose second '/' would lie past the window's end.
+  EXPECT_EQ(Scan(Filled(1000, {{950, "WORKING"}, {998, "/."}}), "PGM1").anchor, -1);
+  EXPECT_EQ(Scan(Filled(1000, {{950, "WORKING"}, {995, "/../"}}), "PGM1").anchor, 38 + 28);
+  // A marker ending the file: empty window, then a short read.
+  EXPECT_EQ(Scan(Filled(1000, {{993, "WORKING"}}), "").anchor, -1);
+}
+
+TEST(Search, NameAndSlashRules) {
+  struct Case {
+    const char* what;
+    std::string content;
+    const char* name;
+    int anchor;
+  } const cases[] = {
+      {"name inside a longer word", Filled(500, {{100, "WORKING..XPGM1Y"}}), "PGM1", 3},
+      {"name wins over an earlier slash pair", Filled(500, {{100, "WORKING/../...PGM1"}}), "PGM1",
+       7},
+      {"slash pair anchors 28 after the first '/'", Filled(500, {{100, "WORKING..12/34/56"}}),
+       "PGM1", 4 + 28},
+      {"empty name at index 0", Filled(500, {{100, "WORKING"}}), "", 0},
+      {"lower-case name in the file", Filled(500, {{100, "WORKINGpgm1"}}), "PGM1", -1},
+      {"lower-case marker", Filled(500, {{100, "workingPGM1"}, {300, "WorkingPGM1"}}), "PGM1", -1},
+      {"only the first '/' is tried", Filled(1000, {{100, "WORKING./.x./../"}}), "PGM1", -1},
+      {"first '/' fails: a marker inside the window is skipped",
+       Filled(1000, {{100, "WORKING/x"}, {150, "WORKING"}, {310, "PGM1"}}), "PGM1", -1},
+      {"first '/' fails: the scan resumes after the window",
+       Filled(1000, {{100, "WORKING/x"}, {150, "WORKING"}, {307, "WORKINGPGM1"}}), "PGM1", 0},
+      {"no '/': a marker inside the window is found",
+       Filled(1000, {{100, "WORKING"}, {150, "WORKING"}, {310, "PGM1"}}), "PGM1", 153},
+      {"the pair's second '/' just past the window", Filled(400, {{100, "WORKING"}, {304, "/../"}}),
+       "PGM1", -1},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Scan(c.content, c.name).anchor, c.anchor) << c.what;
+  }
+}
+
+TEST(Search, NothingCarriesOverFromTheLastFile) {
+  EXPECT_EQ(Scan(Filled(20000, {{9000, "WORKINGPGM1"}}), "PGM1").anchor, 0);
+  // Same buffers, a file with no marker: nothing of the first is seen.
+  EXPECT_EQ(Scan(Filled(300, {}), "PGM1").anchor, -1);
+  EXPECT_EQ(Scan(Filled(9500, {}), "PGM1").anchor, -1);
+}
+
+}  // namespace
+}  // namespace korrin

@@ -1,0 +1,345 @@
+// Runs the built korrin and checks its standard output, standard error,
+// exit status and the files it leaves.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "korrin_process.h"
+
+namespace korrin_test {
+namespace {
+
+const std::string kUsage = "Usage : korrin dest_file [-h] \n";
+const std::string kSource = KORRIN_SOURCE_DIR;
+
+std::string Golden(const std::string& name) {
+  return ReadFile(kSource + "/tests/golden/" + name);
+}
+
+// A report of an empty list, in English.
+const std::string kEmptyReport =
+    "\n \n     Number of processed files........: 0\n     Total size.......................: 0\n";
+
+TEST(CommandLine, RefusedCommandLinesTouchNothing) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string err;
+  } const cases[] = {
+      {{}, kUsage},
+      {{"-h"}, kUsage},  // no destination: no help
+      {{"-h", "a", "b"}, "b : korrin : error in parameters - erreur de parametre" + kUsage},
+      {{"out.txt", "-hx"}, "korrin : -x : unknown argument\n" + kUsage},
+      {{"-x", "a", "b"}, "korrin : -x : unknown argument\n" + kUsage},  // the first fault wins
+      {{"out.txt", "--"}, "korrin : -- : unknown argument\n" + kUsage},
+      {{"out.txt", "-H"}, "korrin : -H : unknown argument\n" + kUsage},
+      {{"out.txt", "-U"}, "korrin : -U : unknown argument\n" + kUsage},
+      {{"out.txt", "-L"}, "korrin : -L : unknown argument\n" + kUsage},
+      {{"out.txt", "-O"}, "korrin : -O : unknown argument\n" + kUsage},
+      {{"out.txt", "-C"}, "korrin : -C : unknown argument\n" + kUsage},
+      {{"out.txt", "-f\xe9"}, "korrin : -\xe9 : unknown argument\n" + kUsage},
+      {{"out.txt", "-\x80h"}, "korrin : -\x80 : unknown argument\n" + kUsage},
+      {{"out.txt", "-h\xff"}, "korrin : -\xff : unknown argument\n" + kUsage},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    const Outcome o = RunKorrin({.args = c.args, .list = "programs.lst", .cwd = dir.path()});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.out, "");
+    EXPECT_EQ(o.err, c.err);
+    EXPECT_FALSE(Exists(dir / "out.txt"));
+    EXPECT_FALSE(Exists(dir / "a"));
+  }
+}
+
+TEST(CommandLine, HelpCreatesNoFileAndFollowsTheLanguage) {
+  const std::string rule = "-----------------------------------------------------------";
+  struct Case {
+    std::vector<std::string> args;
+    std::string line;
+  } const cases[] = {
+      {{"out.txt", "-h"}, "korrin     : printing the corvane contants of the programs \n"},
+      {{"-h", "out.txt", "-f"}, "korrin     : edition des constantes corvane des programmes\n"},
+      {{"out.txt", "-fhe"}, "korrin     : printing the corvane contants of the programs \n"},
+      {{"out.txt", "-Rrulocfh"}, "korrin     : edition des constantes corvane des programmes\n"},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    WriteFile(dir / "out.txt", "keep me");
+    const Outcome o = RunKorrin({.args = c.args, .list = "programs.lst", .cwd = dir.path()});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.out, "\n" + rule + "\n" + c.line + rule +
+                         "\n\n\t-h        : help \n        dest_file : output file \n");
+    EXPECT_EQ(o.err, kUsage);
+    EXPECT_EQ(ReadFile(dir / "out.txt"), "keep me");
+  }
+  // The program name as invoked, whole, in the help and the usage line.
+  TempDir dir;
+  const std::string name(300, 'k');
+  const Outcome o = RunKorrin(
+      {.args = {"out.txt", "-h"}, .list = std::nullopt, .cwd = dir.path(), .argv0 = name});
+  EXPECT_NE(o.out.find(name + " : printing"), std::string::npos);
+  EXPECT_EQ(o.err, "Usage : " + name + " dest_file [-h] \n");
+}
+
+TEST(CommandLine, FileFailuresEndWithStatusFour) {
+  TempDir dir;
+  WriteFile(dir / "empty.lst", "");
+  struct Case {
+    std::vector<std::string> args;
+    std::optional<std::string> list;
+    std::string out;
+    const char* left;  // the report left on disk, or null when none
+  } const cases[] = {
+      {{""}, "empty.lst", "Error opening dest_file : \n", nullptr},
+      {{"no/such/dir/out.txt"},
+       "empty.lst",
+       "Error opening dest_file : no/such/dir/out.txt\n",
+       nullptr},
+      {{"out.txt"}, std::nullopt, "Assign LIST not found\n", ""},
+      {{"out.txt"}, "", "Error opening LIST file\n", ""},
+      {{"out.txt"}, "missing.lst", "Error opening LIST file\n", ""},
+      {{"out.txt"}, ".", "Error reading LIST file\n", kEmptyReport.c_str()},
+  };
+  for (const Case& c : cases) {
+    WriteFile(dir / "out.txt", "old report");
+    if (c.left == nullptr) unlink((dir / "out.txt").c_str());
+    const Outcome o = RunKorrin({.args = c.args, .list = c.list, .cwd = dir.path()});
+    EXPECT_EQ(o.status, 4) << c.out;
+    EXPECT_EQ(o.out, c.out);
+    EXPECT_EQ(o.err, "");
+    if (c.left == nullptr) {
+      EXPECT_FALSE(Exists(dir / "out.txt"));
+    } else {
+      EXPECT_EQ(ReadFile(dir / "out.txt"), c.left) << c.out;
+    }
+  }
+}
+
+TEST(CommandLine, WriteFailureIsReported) {
+  TempDir dir;
+  WriteFile(dir / "one.lst", "nothing-here\n");
+  const Outcome o = RunKorrin({.args = {"/dev/full"}, .list = "one.lst", .cwd = dir.path()});
+  EXPECT_EQ(o.status, 4);
+  EXPECT_EQ(o.out, "Error writing dest_file : /dev/full\n");
+  EXPECT_EQ(o.err, "");
+}
+
+TEST(CommandLine, OptionsMayStandAnywhere) {
+  TempDir dir;
+  WriteFile(dir / "pgm.lst", "missing\n");
+  struct Case {
+    std::vector<std::string> args;
+    std::string first_line;  // of the report: control, title
+  } const cases[] = {
+      {{"-R", "out.txt", "-f"}, "1" + std::string(58, ' ') + "@DATE@@@@@  Page   1"},
+      {{"out.txt", "-fR"}, "1" + std::string(58, ' ') + "@DATE@@@@@  Page   1"},
+      {{"out.txt", "-f", "-e"}, " " + std::string(58, ' ') + "@DATE@@@@@  Page   1"},
+      {{"out.txt", "-", "-ulocrr"}, " " + std::string(59, ' ') + "@DATE@@@@@ Page   1"},
+  };
+  for (const Case& c : cases) {
+    const Outcome o = RunKorrin({.args = c.args, .list = "pgm.lst", .cwd = dir.path()});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.err, "");
+    const std::string report = ReadFile(dir / "out.txt");
+    const bool french = report.find("DATE DE GENERATION") != std::string::npos;
+    EXPECT_EQ(report.substr(0, report.find('\n')), WithDate(c.first_line, Today(french)));
+  }
+}
+
+// Runs korrin on the sample programs from the project's root.
+Outcome RunExamples(const TempDir& dir, std::vector<std::string> options) {
+  options.insert(options.begin(), dir / "report.txt");
+  return RunKorrin({.args = options, .list = "examples/programs.lst", .cwd = kSource});
+}
+
+TEST(Examples, ReportsMatchTheGoldenFiles) {
+  struct Case {
+    std::vector<std::string> options;
+    const char* golden;
+    bool french;
+    const char* label;
+  } const cases[] = {
+      {{}, "examples_en.txt", false, "File processed"},
+      {{"-f"}, "examples_fr.txt", true, "Fichier traite"},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    const std::string date = Today(c.french);
+    const Outcome o = RunExamples(dir, c.options);
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.err, "");
+    EXPECT_EQ(ReadFile(dir / "report.txt"), WithDate(Golden(c.golden), date)) << c.golden;
+    std::string progress;
+    for (const char* name :
+         {"CRVP80.cbl", "crvp82.cbl", "ACH010.cbl", "ACH020_OLD.cbl", "VTE100.cbl", "STK200.cbl",
+          "PAY300.cbl", "PAY310.cbl", "GEN400.cbl", "LNG500.cbl", "NOBLK.cpy", "TINY.cbl"}) {
+      progress += std::string(c.label) + " : examples/" + name + "\n";
+    }
+    EXPECT_EQ(o.out, progress);  // not for the missing file
+  }
+}
+
+TEST(Examples, StatusLineAndThirdTitleField) {
+  TempDir dir;
+  const std::string date = Today(false);
+  const Outcome o = RunExamples(dir, {"-rR"});
+  EXPECT_EQ(o.status, 0);
+  std::string status;
+  for (int k = 0; k < 12; ++k) status += "File processed : \n";
+  EXPECT_EQ(o.out, status);  // no capabilities for the empty terminal name
+  std::string expected = WithDate(Golden("examples_en.txt"), date);
+  expected.replace(0, 79, "1" + std::string(59, ' ') + date + " Page   1");
+  EXPECT_EQ(ReadFile(dir / "report.txt"), expected);
+}
+
+// The page header of page `page`, English, without -r, with `control` on its title.
+std::string Header(const std::string& control, int page, const std::string& date) {
+  char number[16];
+  std::snprintf(number, sizeof number, "%3d", page);
+  const std::string rule = " " + std::string(79, '-') + "\n";
+  return control + std::string(58, ' ') + date + "  Page " + number + "\n\n" +
+         "                            PROGRAMS GENERATION DATE\n" + rule +
+         " I EXTERNAL I CRV    I GENER.     I SESS. I LIB.I UTIL.    I GENER.   I Return I\n"
+         " I NAME     I CODE   I DATE       I NUM.  I     I CODE     I TIME     I code   I\n" +
+         rule;
+}
+
+TEST(Pages, FullPagesAndTheirControls) {
+  TempDir dir;
+  // One found program, listed as often as needed.
+  WriteFile(dir / "P1.cbl", std::string(300, ' ') + "WORKING" + std::string(20, ' ') +
+                                "10234ACH14/06/23A01010MARTIN  14:32:05P1      000314/06/2023" +
+                                std::string(300, ' '));
+  const std::string detail =
+      " I P1       I A01010 I 2023/06/14 I 10234 I ACH I MARTIN   I 14:32:05 I 0      I\n";
+  const std::string rule = " " + std::string(79, '-') + "\n";
+  struct Case {
+    int programs;
+    bool R;
+    size_t lines;
+  } const cases[] = {{53, false, 65}, {54, false, 65 + 9}, {54, true, 74}, {120, false, 148}};
+  for (const Case& c : cases) {
+    std::string list;
+    for (int k = 0; k < c.programs; ++k) list += "P1.cbl\n";
+    WriteFile(dir / "p.lst", list);
+    const std::string date = Today(false);
+    const Outcome o =
+        RunKorrin({.args = {"out.txt", c.R ? "-R" : "-e"}, .list = "p.lst", .cwd = dir.path()});
+    EXPECT_EQ(o.status, 0);
+    std::string expected;
+    for (int k = 0; k < c.programs; ++k) {
+      if (k % 53 == 0) expected += Header(c.R ? "1" : k == 0 ? " " : "\f", k / 53 + 1, date);
+      expected += detail;
+      if (k % 53 == 52 || k == c.programs - 1) expected += rule;
+    }
+    expected += " \n \n     Number of processed files........: " + std::to_string(c.programs) +
+                "\n     Total size.......................: " + std::to_string(c.programs * 687) +
+                "\n";
+    const std::string report = ReadFile(dir / "out.txt");
+    EXPECT_EQ(report, expected) << c.programs;
+    EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), static_cast<long>(c.lines));
+  }
+}
+
+TEST(Pages, EmptyListAndNothingFound) {
+  TempDir dir;
+  WriteFile(dir / "empty.lst", "");
+  Outcome o = RunKorrin({.args = {"out.txt"}, .list = "empty.lst", .cwd = dir.path()});
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.out, "");
+  EXPECT_EQ(ReadFile(dir / "out.txt"), kEmptyReport);
+
+  // Nothing found: page 1 for the first line, closed by the driver.
+  WriteFile(dir / "none.lst", "missing\n\nNOBLK.cpy\n");
+  WriteFile(dir / "NOBLK.cpy", std::string(1000, 'x'));
+  const std::string date = Today(true);
+  o = RunKorrin({.args = {"out.txt", "-f"}, .list = "none.lst", .cwd = dir.path()});
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.out, "Fichier traite : NOBLK.cpy\n");
+  EXPECT_EQ(ReadFile(dir / "out.txt"), WithDate(Golden("none_found_fr.txt"), date));
+}
+
+TEST(ListFile, EveryLineCountsWhateverItHolds) {
+  TempDir dir;
+  WriteFile(dir / "a.cbl", std::string(250, '.') + "WORKINGA 12345LIB");
+  const std::string long_line = std::string(100000, 'd') + "/a.cbl";
+  struct Case {
+    const char* what;
+    std::string list;
+    int lines;
+    std::string progress;  // the paths announced
+    uint64_t size;
+  } const cases[] = {
+      {"blank lines", "\n\na.cbl\n\n", 4, "a.cbl\n", 267},
+      {"last line without newline", "a.cbl\na.cbl", 2, "a.cbl\na.cbl\n", 534},
+      {"CRLF keeps its carriage return", "a.cbl\r\n", 1, "", 0},
+      {"a NUL ends the line's text", std::string("a.cbl\0junk\n", 11), 1, "a.cbl\n", 267},
+      {"a line longer than any buffer", long_line + "\n", 1, "", 0},
+      {"a directory and a FIFO are passed over", ".\nfifo\n/dev/null\n", 3, "", 0},
+  };
+  mkfifo((dir / "fifo").c_str(), 0600);
+  for (const Case& c : cases) {
+    WriteFile(dir / "p.lst", c.list);
+    const Outcome o =
+        RunKorrin({.args = {"out.txt"}, .list = "p.lst", .cwd = dir.path(), .timeout_seconds = 20});
+    EXPECT_EQ(o.status, 0) << c.what;
+    std::string progress;
+    for (size_t p = 0, q; (q = c.progress.find('\n', p)) != std::string::npos; p = q + 1) {
+      progress += "File processed : " + c.progress.substr(p, q - p + 1);
+    }
+    EXPECT_EQ(o.out, progress) << c.what;
+    const std::string report = ReadFile(dir / "out.txt");
+    EXPECT_NE(report.find("files........: " + std::to_string(c.lines) + "\n"), std::string::npos)
+        << c.what;
+    EXPECT_NE(report.find("size.......................: " + std::to_string(c.size) + "\n"),
+              std::string::npos)
+        << c.what;
+  }
+}
+
+TEST(ListFile, SizesAboveFourGibibytesAddUpWhole) {
+  TempDir dir;
+  const std::string block = std::string(250, '.') + "WORKINGBIG";
+  WriteFile(dir / "BIG.cbl", block);
+  ASSERT_EQ(truncate((dir / "BIG.cbl").c_str(), 3LL << 30), 0);  // sparse: found in the first chunk
+  WriteFile(dir / "p.lst", "BIG.cbl\nBIG.cbl\n");
+  const Outcome o = RunKorrin({.args = {"out.txt"}, .list = "p.lst", .cwd = dir.path()});
+  EXPECT_EQ(o.status, 0);
+  EXPECT_NE(ReadFile(dir / "out.txt").find("size.......................: 6442450944\n"),
+            std::string::npos);
+}
+
+TEST(ListFile, LongPathIsOpenedWhole) {
+  TempDir dir;
+  std::string sub = dir.path();
+  for (int k = 0; k < 30; ++k) {
+    sub += "/directory-with-a-long-name-" + std::to_string(k);
+    mkdir(sub.c_str(), 0700);
+  }
+  const std::string path = sub + "/PGM1.cbl";
+  ASSERT_GT(path.size(), 254u);
+  WriteFile(path, std::string(250, '.') + "WORKINGPGM1");
+  WriteFile(dir / "p.lst", path + "\n");
+  const std::string dest = sub + "/report.txt";  // the destination too is taken whole
+  const Outcome o = RunKorrin({.args = {dest}, .list = "p.lst", .cwd = dir.path()});
+  EXPECT_EQ(o.out, "File processed : " + path + "\n");
+  EXPECT_NE(ReadFile(dest).find(" I PGM1     I"), std::string::npos);
+}
+
+TEST(ListFile, RecordKeptButNotPrintedForAMissingSecondFile) {
+  TempDir dir;
+  WriteFile(dir / "PGM1.cbl", std::string(250, '.') + "WORKINGPGM1");
+  WriteFile(dir / "p.lst", "PGM1.cbl\nmissing/PGM1.cbl\nlongname12.cbl\n");
+  WriteFile(dir / "longname12.cbl", std::string(250, '.') + "WORKINGxLONGNAME");
+  const Outcome o = RunKorrin({.args = {"out.txt"}, .list = "p.lst", .cwd = dir.path()});
+  const std::string report = ReadFile(dir / "out.txt");
+  EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 7 + 2 + 1 + 4);
+  EXPECT_NE(report.find(" I PGM1     I"), std::string::npos);
+  EXPECT_NE(report.find(" I LONGNAME I"), std::string::npos);  // upper-cased and cut to 8
+}
+
+}  // namespace
+}  // namespace korrin_test

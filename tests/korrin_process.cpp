@@ -1,0 +1,126 @@
+#include "korrin_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "driver/run_date.h"
+
+namespace korrin_test {
+
+Outcome RunKorrin(const Invocation& inv) {
+  int out_pipe[2], err_pipe[2];
+  if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) throw std::runtime_error("pipe");
+  std::vector<const char*> argv{inv.argv0.c_str()};
+  for (const std::string& a : inv.args) argv.push_back(a.c_str());
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out_pipe[1], 1);
+    dup2(err_pipe[1], 2);
+    close(out_pipe[0]);
+    close(err_pipe[0]);
+    if (chdir(inv.cwd.c_str()) != 0) _exit(127);
+    if (inv.list) {
+      setenv("LIST", inv.list->c_str(), 1);
+    } else {
+      unsetenv("LIST");
+    }
+    execv(KORRIN_BINARY, const_cast<char* const*>(argv.data()));
+    _exit(127);
+  }
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+  Outcome o;
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(inv.timeout_seconds);
+  pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+  std::string* sinks[2] = {&o.out, &o.err};
+  int open_count = 2;
+  while (open_count > 0) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      o.timed_out = true;
+      kill(pid, SIGKILL);
+      break;
+    }
+    if (poll(fds, 2, static_cast<int>(left.count())) < 0) continue;
+    for (int k = 0; k < 2; ++k) {
+      if (fds[k].fd < 0 || fds[k].revents == 0) continue;
+      char buf[65536];
+      const ssize_t r = read(fds[k].fd, buf, sizeof buf);
+      if (r > 0) {
+        sinks[k]->append(buf, static_cast<size_t>(r));
+      } else {
+        close(fds[k].fd);
+        fds[k].fd = -1;
+        --open_count;
+      }
+    }
+  }
+  for (const pollfd& p : fds) {
+    if (p.fd >= 0) close(p.fd);
+  }
+  int wstatus = 0;
+  waitpid(pid, &wstatus, 0);
+  o.status = !o.timed_out && WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+  return o;
+}
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "korrin-test-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteFile(const std::string& path, const std::string& content) {
+  std::ofstream(path, std::ios::binary) << content;
+}
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+std::string Today(bool french) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char out[40];
+  korrin::FormatDateJour(local, french, out);
+  return out;
+}
+
+std::string WithDate(std::string golden, const std::string& date) {
+  const std::string placeholder = "@DATE@@@@@";
+  for (size_t p = golden.find(placeholder); p != std::string::npos; p = golden.find(placeholder)) {
+    golden.replace(p, placeholder.size(), date);
+  }
+  return golden;
+}
+
+}  // namespace korrin_test

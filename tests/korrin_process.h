@@ -1,0 +1,52 @@
+// Runs the built korrin in a child process and collects what it leaves.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace korrin_test {
+
+struct Outcome {
+  std::string out;
+  std::string err;
+  int status = -1;  // exit status, or -1 when killed or timed out
+  bool timed_out = false;
+};
+
+struct Invocation {
+  std::vector<std::string> args;    // argv[1..]
+  std::optional<std::string> list;  // LIST, unset when empty
+  std::string cwd = ".";
+  std::string argv0 = "korrin";
+  int timeout_seconds = 60;
+};
+
+Outcome RunKorrin(const Invocation& inv);
+
+// A fresh directory under the system's temporary directory, removed at the
+// end of its scope.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& content);
+bool Exists(const std::string& path);
+
+// The run date as korrin prints it today, in French or English.
+std::string Today(bool french);
+
+// Puts `date` where golden reports hold the placeholder "@DATE@@@@@".
+std::string WithDate(std::string golden, const std::string& date);
+
+}  // namespace korrin_test
