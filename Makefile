@@ -4,12 +4,15 @@ GEN     := $(if $(shell command -v ninja 2>/dev/null),-G Ninja,)
 RELEASE := $(BUILD)/release
 DEBUG   := $(BUILD)/debug
 
-.PHONY: all demo test prereqs clean
+.PHONY: all demo test prereqs test-prereqs clean
 
 all: demo
 
 prereqs:
 	@bash tools/check-prereqs.sh
+
+test-prereqs:
+	@bash tools/check-prereqs.sh test
 
 $(RELEASE)/korrin: prereqs FORCE
 	@cmake -S . -B $(RELEASE) $(GEN) -DCMAKE_BUILD_TYPE=Release -DKORRIN_TESTS=OFF >/dev/null
@@ -21,7 +24,7 @@ demo: $(RELEASE)/korrin
 	  echo "== exit status $$?; the report, $(BUILD)/demo-report.txt:"
 	@cat $(BUILD)/demo-report.txt
 
-test: prereqs
+test: test-prereqs
 	@cmake -S . -B $(DEBUG) $(GEN) -DCMAKE_BUILD_TYPE=Debug >/dev/null
 	@cmake --build $(DEBUG)
 	@cd $(DEBUG) && ctest --output-on-failure

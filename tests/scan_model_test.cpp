@@ -1,0 +1,127 @@
+// The scanner against a deliberately literal model of the scan: stdio reads
+// of 10000 bytes, a seek back of 7, byte-by-byte compares. Thousands of
+// generated files put markers, names and slashes around chunk boundaries and
+// the end of the file; both must agree on every one.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <random>
+#include <string>
+
+#include "korrin_process.h"
+#include "reader/block_search.h"
+
+namespace korrin {
+namespace {
+
+// Index of `pattern` among the first `count` bytes of `data`, byte by byte.
+int ModelSearch(const char* data, int count, const std::string& pattern) {
+  for (int j = 0; j + static_cast<int>(pattern.size()) <= count; ++j) {
+    bool same = true;
+    for (size_t k = 0; k < pattern.size() && same; ++k) same = data[j + k] == pattern[k];
+    if (same) return j;
+  }
+  return -1;
+}
+
+struct ModelResult {
+  int anchor = -1;
+  std::string window;
+};
+
+ModelResult ModelScan(const std::string& path, const std::string& name) {
+  FILE* f = std::fopen(path.c_str(), "rb");
+  char buf[10000];
+  char suite[200];
+  ModelResult r;
+  for (;;) {
+    const long start = std::ftell(f);
+    const int n = static_cast<int>(std::fread(buf, 1, sizeof buf, f));
+    if (n < 200) break;
+    const int i = ModelSearch(buf, n, "WORKING");
+    if (i < 0) {
+      std::fseek(f, -7, SEEK_CUR);
+      continue;
+    }
+    std::fseek(f, start + i + 7, SEEK_SET);
+    const int w = static_cast<int>(std::fread(suite, 1, sizeof suite, f));
+    const int a = ModelSearch(suite, w, name);
+    if (a >= 0) {
+      r = {a, std::string(suite, static_cast<size_t>(w))};
+      break;
+    }
+    const int b = ModelSearch(suite, w, "/");
+    if (b < 0) {
+      std::fseek(f, start + i + 7, SEEK_SET);
+    } else if (b + 3 < w && suite[b + 3] == '/') {
+      r = {b + 28, std::string(suite, static_cast<size_t>(w))};
+      break;
+    }
+  }
+  std::fclose(f);
+  return r;
+}
+
+// A file of `size` filler bytes with markers, names and slashes placed near
+// chunk boundaries, near the end, and after each other.
+std::string MakeFile(std::mt19937& rng, const std::string& name) {
+  auto pick = [&rng](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  const int sizes[] = {pick(150, 250), pick(250, 10500), pick(9900, 10300), pick(19900, 20300),
+                       pick(10000, 40000)};
+  const int size = sizes[pick(0, 4)];
+  std::string s(static_cast<size_t>(size), '.');
+  const char filler[] = ".. ..AB/W:WORKIN";
+  for (char& c : s) {
+    if (pick(0, 9) == 0) c = filler[pick(0, sizeof filler - 2)];
+  }
+  const std::string pieces[] = {"WORKING", "WORKING", "WORKING", "working", "WORKIN",
+                                name,      name,      "/",       "/../",    "//"};
+  const int boundaries[] = {0, 9993, 10000, 19986, 20000, 29979, size - 200, size - 7, size};
+  const int count = pick(0, 6);
+  int last = pick(0, size);
+  for (int k = 0; k < count; ++k) {
+    int at = 0;
+    switch (pick(0, 2)) {
+      case 0: at = boundaries[pick(0, 8)] + pick(-12, 12); break;
+      case 1: at = last + pick(0, 230); break;
+      default: at = pick(0, size); break;
+    }
+    const std::string& piece = pieces[pick(0, 9)];
+    if (at < 0 || at + static_cast<int>(piece.size()) > size) continue;
+    s.replace(static_cast<size_t>(at), piece.size(), piece);
+    last = at;
+  }
+  return s;
+}
+
+TEST(ScanModel, FastScannerAgreesWithTheLiteralScan) {
+  korrin_test::TempDir dir;
+  const std::string path = dir / "pgm";
+  std::mt19937 rng(20261208);
+  static ScanBuffers bufs;
+  int found = 0;
+  for (int file = 0; file < 4000; ++file) {
+    const std::string name = file % 5 == 0 ? "" : file % 2 ? "PGM1" : "AB";
+    korrin_test::WriteFile(path, MakeFile(rng, name));
+    const ModelResult expected = ModelScan(path, name);
+    const int fd = open(path.c_str(), O_RDONLY);
+    Window window{nullptr, 0};
+    const int anchor = FindBlock(fd, name.c_str(), bufs, &window);
+    close(fd);
+    ASSERT_EQ(anchor, expected.anchor) << "file " << file;
+    if (anchor >= 0) {
+      ASSERT_EQ(std::string(window.data, static_cast<size_t>(window.w)), expected.window)
+          << "file " << file;
+      ++found;
+    }
+  }
+  // The generator must exercise both outcomes.
+  EXPECT_GT(found, 300);
+  EXPECT_LT(found, 3700);
+}
+
+}  // namespace
+}  // namespace korrin
