@@ -34,3 +34,8 @@ clean:
 
 .PHONY: FORCE
 FORCE:
+
+# Timings against peer tools; writes a corpus of several GB under build/bench.
+.PHONY: bench
+bench: prereqs
+	@bash bench/run.sh

@@ -1,0 +1,115 @@
+// Writes the benchmark corpus, deterministic from a seed:
+//   make_corpus DIR WORKLOAD [SEED] [BIG_MIB]
+// WORKLOAD is many, deep, big or missing; writes DIR/WORKLOAD.lst and the files.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <string>
+
+namespace {
+
+std::mt19937_64 rng;
+
+int Pick(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); }
+
+// COBOL-like source text without the marker.
+std::string Text(size_t size) {
+  static const char* const kLines[] = {
+      "           MOVE WS-COMPTEUR TO WS-TOTAL.\n",
+      "           ADD 1 TO WS-INDICE.\n",
+      "           IF WS-STATUS NOT = '00' PERFORM ERREUR-FICHIER.\n",
+      "           WRITE ENREG-SORTIE FROM WS-LIGNE.\n",
+      "           READ FICHIER-CLIENT AT END MOVE 'O' TO WS-FIN.\n",
+      "       01  WS-ZONE-TRAVAIL         PIC X(132) VALUE SPACES.\n",
+      "      * CONTROLE DES DONNEES EN ENTREE DU TRAITEMENT BATCH\n",
+      "           PERFORM VARYING WS-I FROM 1 BY 1 UNTIL WS-I > 50\n",
+      "           COMPUTE WS-MONTANT = WS-PRIX * WS-QUANTITE.\n",
+      "           DISPLAY 'WORK FILE OPENED: ' WS-NOM-FICHIER.\n",
+  };
+  std::string s;
+  s.reserve(size + 80);
+  while (s.size() < size) s += kLines[Pick(0, 9)];
+  s.resize(size);
+  return s;
+}
+
+std::string Block(const std::string& name) {
+  char b[128];
+  std::snprintf(b, sizeof b, "%05dGCO14/06/23A%05dMARTIN  14:32:05%-8s000314/06/2023",
+                Pick(0, 99999), Pick(0, 99999), name.c_str());
+  return "-STORAGE SECTION.\n       01  CRV-CONSTANTES.\n           05  FILLER PIC X(60) VALUE\n"
+         "           '" + std::string(b) + "'.\n";
+}
+
+void Put(const std::string& path, const std::string& content) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr || std::fwrite(content.data(), 1, content.size(), f) != content.size() ||
+      std::fclose(f) != 0) {
+    std::perror(path.c_str());
+    std::exit(1);
+  }
+}
+
+// A program of `size` bytes whose block starts at `at`.
+std::string Program(const std::string& name, size_t size, size_t at) {
+  std::string s = Text(size);
+  const std::string block = "       WORKING" + Block(name);
+  s.replace(at, block.size(), block);
+  return s;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: make_corpus DIR many|deep|big|missing [SEED] [BIG_MIB]\n");
+    return 2;
+  }
+  const std::string dir = argv[1];
+  const std::string workload = argv[2];
+  rng.seed(argc > 3 ? std::strtoull(argv[3], nullptr, 10) : 1);
+  const long big_mib = argc > 4 ? std::strtol(argv[4], nullptr, 10) : 2048;
+  mkdir(dir.c_str(), 0755);
+  const std::string sub = dir + "/" + workload;
+  mkdir(sub.c_str(), 0755);
+  std::string list;
+  if (workload == "many") {
+    for (int k = 0; k < 100000; ++k) {
+      if (k % 1000 == 0) mkdir((sub + "/d" + std::to_string(k / 1000)).c_str(), 0755);
+      const std::string name = "P" + std::to_string(k);
+      const std::string path = sub + "/d" + std::to_string(k / 1000) + "/" + name + ".cbl";
+      const size_t size = static_cast<size_t>(Pick(4096, 40960));
+      Put(path, Program(name, size, static_cast<size_t>(Pick(0, std::min(9700, static_cast<int>(size) - 300)))));
+      list += path + "\n";
+    }
+  } else if (workload == "deep") {
+    for (int k = 0; k < 1000; ++k) {
+      const std::string name = "D" + std::to_string(k);
+      const std::string path = sub + "/" + name + ".cbl";
+      const size_t size = 1 << 20;
+      Put(path, Program(name, size, size - static_cast<size_t>(Pick(300, 2048))));
+      list += path + "\n";
+    }
+  } else if (workload == "big") {
+    const std::string path = sub + "/BIG.cbl";
+    const std::string mib = Text(1 << 20);
+    FILE* f = std::fopen(path.c_str(), "wb");
+    for (long k = 0; f != nullptr && k < big_mib; ++k) std::fwrite(mib.data(), 1, mib.size(), f);
+    if (f == nullptr || std::fclose(f) != 0) {
+      std::perror(path.c_str());
+      return 1;
+    }
+    list = path + "\n";
+  } else if (workload == "missing") {
+    for (int k = 0; k < 10000; ++k) list += sub + "/absent/P" + std::to_string(k) + ".cbl\n";
+  } else {
+    std::fprintf(stderr, "make_corpus: unknown workload %s\n", workload.c_str());
+    return 2;
+  }
+  Put(dir + "/" + workload + ".lst", list);
+  return 0;
+}
