@@ -1,16 +1,21 @@
 // The floor of the benchmark: for every path of the list on standard input,
-// open, read at most LIMIT bytes (the whole file by default) with large
-// reads, close. Nothing else.
+// open, read at most LIMIT bytes (the whole file when LIMIT is -1) with
+// large reads, close. Nothing else; with a second argument "stat", also
+// fstat each opened file, the one system call korrin adds to these.
+//   floor LIMIT [stat] < LIST
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <algorithm>
 #include <cstring>
 
 int main(int argc, char** argv) {
   const long limit = argc > 1 ? std::strtol(argv[1], nullptr, 10) : -1;
+  const bool with_stat = argc > 2 && std::strcmp(argv[2], "stat") == 0;
   static char buf[1 << 17];
   char* line = nullptr;
   size_t cap = 0;
@@ -20,6 +25,8 @@ int main(int argc, char** argv) {
     if (line[len - 1] == '\n') line[len - 1] = '\0';
     const int fd = open(line, O_RDONLY);
     if (fd < 0) continue;
+    struct stat st;
+    if (with_stat) syscall(SYS_fstat, fd, &st);  // as korrin sizes a file
     long got = 0;
     for (;;) {
       const long want = limit < 0 ? static_cast<long>(sizeof buf)

@@ -3,9 +3,9 @@
 // WORKLOAD is many, deep, big or missing; writes DIR/WORKLOAD.lst and the files.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -14,7 +14,9 @@ namespace {
 
 std::mt19937_64 rng;
 
-int Pick(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); }
+int Pick(int lo, int hi) {
+  return std::uniform_int_distribution<int>(lo, hi)(rng);
+}
 
 // COBOL-like source text without the marker.
 std::string Text(size_t size) {
@@ -42,7 +44,8 @@ std::string Block(const std::string& name) {
   std::snprintf(b, sizeof b, "%05dGCO14/06/23A%05dMARTIN  14:32:05%-8s000314/06/2023",
                 Pick(0, 99999), Pick(0, 99999), name.c_str());
   return "-STORAGE SECTION.\n       01  CRV-CONSTANTES.\n           05  FILLER PIC X(60) VALUE\n"
-         "           '" + std::string(b) + "'.\n";
+         "           '" +
+         std::string(b) + "'.\n";
 }
 
 void Put(const std::string& path, const std::string& content) {
@@ -83,7 +86,9 @@ int main(int argc, char** argv) {
       const std::string name = "P" + std::to_string(k);
       const std::string path = sub + "/d" + std::to_string(k / 1000) + "/" + name + ".cbl";
       const size_t size = static_cast<size_t>(Pick(4096, 40960));
-      Put(path, Program(name, size, static_cast<size_t>(Pick(0, std::min(9700, static_cast<int>(size) - 300)))));
+      Put(path,
+          Program(name, size,
+                  static_cast<size_t>(Pick(0, std::min(9700, static_cast<int>(size) - 300)))));
       list += path + "\n";
     }
   } else if (workload == "deep") {

@@ -35,12 +35,13 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
 # The commands of a workload, as "name|command" lines.
 commands() {
   local list=$CORPUS/$1.lst limit=-1
-  [ "$1" = many ] && limit=16384
+  [ "$1" = many ] && limit=10240  # the first chunk and a window
   echo "korrin|LIST=$list $KORRIN $OUT/report.txt >/dev/null"
   echo "grep|xargs -d '\n' -a $list grep -F -l -- WORKING >/dev/null 2>&1 || true"
   [ "$1" = big ] && echo "grep-c|grep -F -c WORKING \$(cat $list) >/dev/null || true"
   echo "cat|xargs -d '\n' -a $list cat >/dev/null 2>&1 || true"
   echo "floor|$OUT/floor $limit < $list >/dev/null"
+  echo "floor+stat|$OUT/floor $limit stat < $list >/dev/null"
 }
 
 summary=""
@@ -64,10 +65,10 @@ for w in many deep big missing; do
   rss=$(/usr/bin/time -f %M env LIST="$CORPUS/$w.lst" "$KORRIN" "$OUT/report.txt" 2>&1 >/dev/null | tail -1)
   printf '; korrin peak RSS %s KiB\n' "$rss"
   k=${med[korrin]}
-  line="$w: korrin/grep $(ratio "$k" "${med[grep]}") korrin/cat $(ratio "$k" "${med[cat]}") korrin/floor $(ratio "$k" "${med[floor]}")"
+  line="$w: korrin/grep $(ratio "$k" "${med[grep]}") korrin/cat $(ratio "$k" "${med[cat]}") korrin/floor $(ratio "$k" "${med[floor]}") korrin/floor+stat $(ratio "$k" "${med[floor+stat]}")"
   [ "$w" = big ] && line+=" korrin/grep-c $(ratio "$k" "${med[grep-c]}")"
   printf '  %s\n' "$line"
-  summary+="$w grep $(ratio "$k" "${med[grep]}") cat $(ratio "$k" "${med[cat]}") floor $(ratio "$k" "${med[floor]}") rss ${rss}K; "
+  summary+="$w grep $(ratio "$k" "${med[grep]}") cat $(ratio "$k" "${med[cat]}") floor $(ratio "$k" "${med[floor]}") floor+stat $(ratio "$k" "${med[floor+stat]}") rss ${rss}K; "
   unset times med
 done
 echo "summary (korrin time / peer time, medians of $ROUNDS): ${summary%; }"

@@ -3,9 +3,8 @@
 // generated files put markers, names and slashes around chunk boundaries and
 // the end of the file; both must agree on every one.
 #include <fcntl.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <random>
@@ -85,9 +84,15 @@ std::string MakeFile(std::mt19937& rng, const std::string& name) {
   for (int k = 0; k < count; ++k) {
     int at = 0;
     switch (pick(0, 2)) {
-      case 0: at = boundaries[pick(0, 8)] + pick(-12, 12); break;
-      case 1: at = last + pick(0, 230); break;
-      default: at = pick(0, size); break;
+      case 0:
+        at = boundaries[pick(0, 8)] + pick(-12, 12);
+        break;
+      case 1:
+        at = last + pick(0, 230);
+        break;
+      default:
+        at = pick(0, size);
+        break;
     }
     const std::string& piece = pieces[pick(0, 9)];
     if (at < 0 || at + static_cast<int>(piece.size()) > size) continue;

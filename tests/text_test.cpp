@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
+
+#include "reader/marker_search.h"
 
 namespace korrin {
 namespace {
@@ -46,6 +49,20 @@ TEST(Majuscule, UpperCasesOnlyAsciiLetters) {
   majuscule(stops);
   EXPECT_EQ(stops[0], 'A');
   EXPECT_EQ(stops[2], 'b');  // past the NUL
+}
+
+TEST(FindMarker, AgreesWithStrnsrchAtEveryLengthAndPlace) {
+  std::mt19937 rng(7);
+  const char alphabet[] = "WORKINGWG.";
+  for (int round = 0; round < 20000; ++round) {
+    const int count = static_cast<int>(rng() % 90);
+    std::string data(static_cast<size_t>(count) + 40, 'x');  // bytes past the count must not match
+    for (int k = 0; k < count; ++k) data[static_cast<size_t>(k)] = alphabet[rng() % 10];
+    if (rng() % 2 != 0 && count >= 7)
+      data.replace(rng() % static_cast<unsigned>(count - 6), 7, "WORKING");
+    if (rng() % 4 == 0 && count >= 4) data.replace(static_cast<size_t>(count) - 4, 7, "WORKING");
+    ASSERT_EQ(FindMarker(data.data(), count), strnsrch(count, data.data(), "WORKING")) << data;
+  }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "reader/block_decode.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace korrin {
@@ -32,13 +33,15 @@ constexpr Selector kSelectors[] = {
 // Copies up to `width` bytes from `start`, ending the value at the first NUL
 // or absent byte, and fills the rest of the field with NULs.
 void CopyField(char* field, int width, const Window& window, long start) {
-  int k = 0;
-  for (; k < width; ++k) {
-    const int c = window.At(start + k);
-    if (c <= 0) break;
-    field[k] = static_cast<char>(c);
+  long first = std::max(start, 0L);
+  long last = std::min(start + width, static_cast<long>(window.w));
+  size_t len = 0;
+  if (first == start && last > first) {
+    const char* from = window.data + first;
+    len = strnlen(from, static_cast<size_t>(last - first));
+    std::memcpy(field, from, len);
   }
-  std::memset(field + k, 0, static_cast<size_t>(width - k) + 1);
+  std::memset(field + len, 0, static_cast<size_t>(width) - len + 1);
 }
 
 // DD/MM/YYYY becomes YYYY/MM/DD, moving the ten bytes as they stand.

@@ -6,8 +6,14 @@ namespace korrin {
 
 int strnsrch(int count, const char* data, const char* pattern) {
   const long len = static_cast<long>(std::strlen(pattern));
-  for (long j = 0; j < count && j + len <= count; ++j) {
-    if (std::memcmp(data + j, pattern, static_cast<size_t>(len)) == 0) return static_cast<int>(j);
+  if (count <= 0 || len > count) return -1;
+  if (len == 0) return 0;
+  // Candidates are the places of the pattern's first byte.
+  const char* const last = data + (count - len);
+  for (const char* p = data; p <= last; ++p) {
+    p = static_cast<const char*>(std::memchr(p, pattern[0], static_cast<size_t>(last - p) + 1));
+    if (p == nullptr) break;
+    if (std::memcmp(p, pattern, static_cast<size_t>(len)) == 0) return static_cast<int>(p - data);
   }
   return -1;
 }

@@ -40,7 +40,9 @@ constexpr char CHARCOB[] = "";
 }  // namespace
 
 void Report::EditLigne(int n) {
-  if (std::fprintf(pEu_, "%s%s\n", saut, ligne) < 0) failed_ = true;
+  if (std::fputs(saut, pEu_) < 0 || std::fputs(ligne, pEu_) < 0 || std::putc('\n', pEu_) < 0) {
+    failed_ = true;
+  }
   if (std::strcmp(saut, " ") != 0) std::strcpy(saut, " ");
   cptL += n;
 }
@@ -66,10 +68,29 @@ void Report::EditEnt1() {
 
 void Report::EditRef1(const ProgramRef& ref) {
   if (ref.Status != '1') return;
-  std::snprintf(ligne, sizeof ligne,
-                "I %-8.8s I %-6.6s I %-10.10s I %-5.5s I %-3.3s I %-8.8s I %8.8s I %-6.6s I",
-                ref.ExtName, ref.CrvCode, ref.GenDate, ref.Session, ref.Library, ref.UserCode,
-                ref.GenTime, "0");
+  // "I %-8.8s I %-6.6s I %-10.10s I %-5.5s I %-3.3s I %-8.8s I %8.8s I %-6.6s I"
+  const struct {
+    const char* value;
+    int width;
+    bool right;
+  } columns[] = {
+      {ref.ExtName, 8, false}, {ref.CrvCode, 6, false}, {ref.GenDate, 10, false},
+      {ref.Session, 5, false}, {ref.Library, 3, false}, {ref.UserCode, 8, false},
+      {ref.GenTime, 8, true},  {"0", 6, false},
+  };
+  char* out = ligne;
+  for (const auto& c : columns) {
+    *out++ = 'I';
+    *out++ = ' ';
+    const size_t len = strnlen(c.value, static_cast<size_t>(c.width));
+    const size_t pad = static_cast<size_t>(c.width) - len;
+    if (c.right) out = static_cast<char*>(std::memset(out, ' ', pad)) + pad;
+    out = static_cast<char*>(std::memcpy(out, c.value, len)) + len;
+    if (!c.right) out = static_cast<char*>(std::memset(out, ' ', pad)) + pad;
+    *out++ = ' ';
+  }
+  *out++ = 'I';
+  *out = '\0';
   EditLigne(1);
 }
 
