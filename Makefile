@@ -2,7 +2,8 @@
 BUILD   ?= build
 GEN     := $(if $(shell command -v ninja 2>/dev/null),-G Ninja,)
 RELEASE := $(BUILD)/release
-DEBUG   := $(BUILD)/debug
+TESTDIR := $(BUILD)/test
+ASAN    := $(BUILD)/asan
 
 .PHONY: all demo test prereqs test-prereqs clean
 
@@ -24,10 +25,16 @@ demo: $(RELEASE)/korrin
 	  echo "== exit status $$?; the report, $(BUILD)/demo-report.txt:"
 	@cat $(BUILD)/demo-report.txt
 
+# The tests, then the same tests built with AddressSanitizer and
+# UndefinedBehaviorSanitizer, which fail on any report.
 test: test-prereqs
-	@cmake -S . -B $(DEBUG) $(GEN) -DCMAKE_BUILD_TYPE=Debug >/dev/null
-	@cmake --build $(DEBUG)
-	@cd $(DEBUG) && ctest --output-on-failure
+	@cmake -S . -B $(TESTDIR) $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(TESTDIR)
+	@cd $(TESTDIR) && ctest --output-on-failure -j2
+	@echo "== the tests again, with AddressSanitizer and UndefinedBehaviorSanitizer"
+	@cmake -S . -B $(ASAN) $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORRIN_SANITIZE=ON >/dev/null
+	@cmake --build $(ASAN)
+	@cd $(ASAN) && ctest --output-on-failure -j2
 
 clean:
 	rm -rf $(BUILD)

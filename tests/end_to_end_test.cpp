@@ -262,44 +262,6 @@ TEST(Pages, EmptyListAndNothingFound) {
   EXPECT_EQ(ReadFile(dir / "out.txt"), WithDate(Golden("none_found_fr.txt"), date));
 }
 
-TEST(ListFile, EveryLineCountsWhateverItHolds) {
-  TempDir dir;
-  WriteFile(dir / "a.cbl", std::string(250, '.') + "WORKINGA 12345LIB");
-  const std::string long_line = std::string(100000, 'd') + "/a.cbl";
-  struct Case {
-    const char* what;
-    std::string list;
-    int lines;
-    std::string progress;  // the paths announced
-    uint64_t size;
-  } const cases[] = {
-      {"blank lines", "\n\na.cbl\n\n", 4, "a.cbl\n", 267},
-      {"last line without newline", "a.cbl\na.cbl", 2, "a.cbl\na.cbl\n", 534},
-      {"CRLF keeps its carriage return", "a.cbl\r\n", 1, "", 0},
-      {"a NUL ends the line's text", std::string("a.cbl\0junk\n", 11), 1, "a.cbl\n", 267},
-      {"a line longer than any buffer", long_line + "\n", 1, "", 0},
-      {"a directory and a FIFO are passed over", ".\nfifo\n/dev/null\n", 3, "", 0},
-  };
-  mkfifo((dir / "fifo").c_str(), 0600);
-  for (const Case& c : cases) {
-    WriteFile(dir / "p.lst", c.list);
-    const Outcome o =
-        RunKorrin({.args = {"out.txt"}, .list = "p.lst", .cwd = dir.path(), .timeout_seconds = 20});
-    EXPECT_EQ(o.status, 0) << c.what;
-    std::string progress;
-    for (size_t p = 0, q; (q = c.progress.find('\n', p)) != std::string::npos; p = q + 1) {
-      progress += "File processed : " + c.progress.substr(p, q - p + 1);
-    }
-    EXPECT_EQ(o.out, progress) << c.what;
-    const std::string report = ReadFile(dir / "out.txt");
-    EXPECT_NE(report.find("files........: " + std::to_string(c.lines) + "\n"), std::string::npos)
-        << c.what;
-    EXPECT_NE(report.find("size.......................: " + std::to_string(c.size) + "\n"),
-              std::string::npos)
-        << c.what;
-  }
-}
-
 TEST(ListFile, SizesAboveFourGibibytesAddUpWhole) {
   TempDir dir;
   const std::string block = std::string(250, '.') + "WORKINGBIG";

@@ -1,6 +1,7 @@
 // What the driver takes from one line of the list file.
 #pragma once
 
+#include <cstdio>
 #include <string_view>
 
 #include "reader/program_ref.h"
@@ -14,5 +15,27 @@ std::string_view BaseName(std::string_view line);
 // Sets ExtName (the base name up to its first '.', at most 8 characters)
 // and Path (the whole line text) of `ref`.
 void TakeListLine(std::string_view line, ProgramRef& ref);
+
+// Reads a list file line by line, whatever the line length: a line's text
+// ends before its newline or at its first NUL; a last line without a newline
+// is still a line.
+class ListReader {
+ public:
+  explicit ListReader(FILE* list) : list_(list) {}
+  ~ListReader();
+  ListReader(const ListReader&) = delete;
+  ListReader& operator=(const ListReader&) = delete;
+
+  // The next line's text, valid until the next call; false at the end or on
+  // a read error.
+  bool Next(std::string_view* text);
+  // True when the reading stopped on an error rather than at the end.
+  bool Failed() const { return std::ferror(list_) != 0; }
+
+ private:
+  FILE* list_;
+  char* data_ = nullptr;
+  size_t capacity_ = 0;
+};
 
 }  // namespace korrin

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <memory>
 
@@ -21,12 +20,6 @@ struct FileCloser {
 };
 using UniqueFile = std::unique_ptr<FILE, FileCloser>;
 
-struct LineBuffer {
-  char* data = nullptr;
-  size_t capacity = 0;
-  ~LineBuffer() { std::free(data); }
-};
-
 void SetRunDate(RunState& run) {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
@@ -38,17 +31,15 @@ void SetRunDate(RunState& run) {
 // read fails before the end.
 bool ReadList(FILE* list, RunState& run, Report& report) {
   ProgramRef zopara;
-  LineBuffer line;
-  ssize_t got;
-  while ((got = getline(&line.data, &line.capacity, list)) >= 0) {
+  ListReader reader(list);
+  std::string_view line;
+  while (reader.Next(&line)) {
     ++run.nbP;
-    size_t len = std::strlen(line.data);  // a NUL ends the text
-    if (len == static_cast<size_t>(got) && len > 0 && line.data[len - 1] == '\n') --len;
-    TakeListLine(std::string_view(line.data, len), zopara);
+    TakeListLine(line, zopara);
     CrvDay(zopara, run);
     report.EditCrv(zopara);
   }
-  return !std::ferror(list);
+  return !reader.Failed();
 }
 
 }  // namespace
