@@ -46,3 +46,34 @@ FORCE:
 .PHONY: bench
 bench: prereqs
 	@bash bench/run.sh
+
+# libFuzzer targets, built with clang; each runs FUZZ_SECONDS (default 60)
+# from its committed seeds, on a copy of them under build/fuzz.
+FUZZ_SECONDS ?= 60
+FUZZDIR := $(BUILD)/fuzz
+FUZZERS := fuzz_scan fuzz_list_line fuzz_args fuzz_report
+.PHONY: fuzz
+fuzz: prereqs
+	@command -v clang++ >/dev/null || { echo "korrin: clang++ not found; install it with: apt-get install clang" >&2; exit 1; }
+	@CC=clang CXX=clang++ cmake -S . -B $(FUZZDIR) $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DKORRIN_FUZZ=ON -DKORRIN_TESTS=OFF >/dev/null
+	@cmake --build $(FUZZDIR)
+	@for f in $(FUZZERS); do \
+	  mkdir -p $(FUZZDIR)/corpus/$$f && cp -n fuzz/corpus/$$f/* $(FUZZDIR)/corpus/$$f/; \
+	  echo "== $$f, $(FUZZ_SECONDS) s"; \
+	  $(FUZZDIR)/fuzz/$$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	    -artifact_prefix=$(FUZZDIR)/$$f- $(FUZZDIR)/corpus/$$f 2>$(FUZZDIR)/$$f.log \
+	    || { tail -40 $(FUZZDIR)/$$f.log; exit 1; }; \
+	  grep -E '^#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units|stat::peak_rss' $(FUZZDIR)/$$f.log; \
+	done
+
+# The whole test suite under valgrind memcheck, korrin's own runs included.
+.PHONY: memcheck
+memcheck: test-prereqs
+	@command -v valgrind >/dev/null || { echo "korrin: valgrind not found; install it with: apt-get install valgrind" >&2; exit 1; }
+	@cmake -S . -B $(TESTDIR) $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(TESTDIR)
+	@KORRIN_TEST_UNDER_VALGRIND=1 KORRIN_TEST_TIMEOUT_SCALE=20 valgrind -q --error-exitcode=99 --trace-children=yes \
+	  --leak-check=full --errors-for-leak-kinds=definite,indirect \
+	  $(TESTDIR)/tests/korrin_tests --gtest_brief=1
+	@echo "memcheck: no errors"

@@ -204,6 +204,10 @@ const Row kRows[] = {
      0},
 };
 
+void PrintTo(const Row& row, std::ostream* os) {
+  *os << row.name;
+}
+
 class BadInput : public testing::TestWithParam<Row> {};
 
 TEST_P(BadInput, HandledWithoutLossOrHang) {

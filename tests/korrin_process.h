@@ -24,6 +24,10 @@ struct Invocation {
 
 Outcome RunKorrin(const Invocation& inv);
 
+// True when the tests run under valgrind (make memcheck), which cannot pass
+// korrin the program name the test chose.
+bool UnderValgrind();
+
 // A fresh directory under the system's temporary directory, removed at the
 // end of its scope.
 class TempDir {

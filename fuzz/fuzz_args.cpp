@@ -1,0 +1,32 @@
+// The command line over arbitrary argument vectors: arguments are the input
+// split at NUL bytes. The paths that end the process return a status here.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "driver/args.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static FILE* sink = std::fopen("/dev/null", "w");
+  std::vector<std::string> args(1);
+  for (size_t k = 0; k < size; ++k) {
+    if (data[k] == '\0') {
+      args.emplace_back();
+    } else {
+      args.back() += static_cast<char>(data[k]);
+    }
+  }
+  std::vector<const char*> argv;
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  korrin::CommandLine cl;
+  korrin::RunState run;
+  const int status =
+      korrin::ReadArgs(static_cast<int>(argv.size()), argv.data(), cl, run, sink, sink);
+  if (status != korrin::kContinue && status != 0 && status != 1) std::abort();
+  // A run goes on only with exactly one destination and no help asked.
+  if (status == korrin::kContinue && (cl.ArgTop != 1 || cl.ArgOph)) std::abort();
+  if (run.ArgOpf != 0 && run.ArgOpf != 1) std::abort();
+  return 0;
+}
