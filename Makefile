@@ -17,12 +17,14 @@ test-prereqs:
 
 $(RELEASE)/korrin: prereqs FORCE
 	@cmake -S . -B $(RELEASE) $(GEN) -DCMAKE_BUILD_TYPE=Release -DKORRIN_TESTS=OFF >/dev/null
-	@cmake --build $(RELEASE) --target korrin
+	@cmake --build $(RELEASE) --target korrin >$(BUILD)/build.log 2>&1 || { cat $(BUILD)/build.log; exit 1; }
 
 demo: $(RELEASE)/korrin
-	@echo "== LIST=examples/programs.lst korrin $(BUILD)/demo-report.txt"
+	@echo "== \$$ LIST=examples/programs.lst korrin $(BUILD)/demo-report.txt"
+	@echo "== progress, one line per file opened (standard output):"
 	@LIST=examples/programs.lst $(RELEASE)/korrin $(BUILD)/demo-report.txt; \
-	  echo "== exit status $$?; the report, $(BUILD)/demo-report.txt:"
+	  echo "== exit status $$?"
+	@echo "== the report, $(BUILD)/demo-report.txt (first column: carriage control):"
 	@cat $(BUILD)/demo-report.txt
 
 # The tests, then the same tests built with AddressSanitizer and
@@ -38,6 +40,21 @@ test: test-prereqs
 
 clean:
 	rm -rf $(BUILD)
+
+# Installs the binary and the manual page under PREFIX (default /usr/local).
+PREFIX ?= /usr/local
+.PHONY: install
+install: $(RELEASE)/korrin
+	@cmake --install $(RELEASE) --prefix $(PREFIX)
+
+# A Debian package from a Release build, checked by unpacking it.
+PACKAGE := $(BUILD)/package
+.PHONY: package
+package: prereqs
+	@cmake -S . -B $(PACKAGE) $(GEN) -DCMAKE_BUILD_TYPE=Release -DKORRIN_TESTS=OFF >/dev/null
+	@cmake --build $(PACKAGE)
+	@cd $(PACKAGE) && cpack -G DEB >/dev/null
+	@bash tests/package_test.sh $$(ls $(PACKAGE)/korrin_*.deb) .
 
 .PHONY: FORCE
 FORCE:
