@@ -29,8 +29,9 @@ class ListReader {
   // The next line's text, valid until the next call; false at the end or on
   // a read error.
   bool Next(std::string_view* text);
-  // True when the reading stopped on an error rather than at the end.
-  bool Failed() const { return std::ferror(list_) != 0; }
+  // True when the reading stopped before the end of the file: a read error,
+  // or no memory left for a line.
+  bool Failed() const { return std::ferror(list_) != 0 || std::feof(list_) == 0; }
 
  private:
   FILE* list_;
