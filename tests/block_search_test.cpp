@@ -49,6 +49,8 @@ TEST(Search, MarkerPositionsAroundTheChunkEnd) {
       {"cut by the chunk end, read whole next chunk", 20000, 9996, 0},
       {"cut by the end, straddling by one byte", 20000, 9994, 0},
       {"second chunk of 107 bytes is too short", 10100, 10050, -1},
+      {"ends the first chunk of a 10100-byte file", 10100, 9993, 0},
+      {"cut by the chunk end of a 10100-byte file", 10100, 9996, -1},
       {"near the start", 20000, 0, 0},
       {"third chunk", 30000, 19990, 0},
   };

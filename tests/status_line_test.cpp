@@ -47,6 +47,7 @@ struct FakeTerm {
   }
 };
 
+// Two texts through Affiche; standard output goes to a file meanwhile.
 std::string ShowTwo() {
   testing::internal::CaptureStdout();
   Affiche("File processed : \n");
