@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Times korrin against peer tools and a floor on four workloads, with a warm
-# page cache, interleaving the commands over ROUNDS rounds (default 5).
+# page cache, interleaving the commands over ROUNDS rounds (default 7).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-ROUNDS=${ROUNDS:-5}
+ROUNDS=${ROUNDS:-7}
 SEED=${SEED:-1}
 OUT=build/bench
 CORPUS=$OUT/corpus
