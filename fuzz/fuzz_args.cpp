@@ -24,7 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   korrin::RunState run;
   const int status =
       korrin::ReadArgs(static_cast<int>(argv.size()), argv.data(), cl, run, sink, sink);
-  if (status != korrin::kContinue && status != 0 && status != 1) std::abort();
+  if (status != korrin::kContinue && status != korrin::kExitOk && status != korrin::kExitUsage)
+    std::abort();
   // A run goes on only with exactly one destination and no help asked.
   if (status == korrin::kContinue && (cl.ArgTop != 1 || cl.ArgOph)) std::abort();
   if (run.ArgOpf != 0 && run.ArgOpf != 1) std::abort();

@@ -49,7 +49,7 @@ int TestArg(const std::string& Arg, CommandLine& cl, RunState& run, FILE* err) {
       default:
         std::fprintf(err, "%s : -%c : unknown argument\n", cl.ArgPgm.c_str(), c);
         UsageArg(cl, err);
-        return 1;
+        return kExitUsage;
     }
   }
   return kContinue;
@@ -61,7 +61,7 @@ int ReadArgs(int argc, const char* const* argv, CommandLine& cl, RunState& run, 
   for (int k = 1; k < argc; ++k) {
     const std::string Arg = argv[k];
     if (!Arg.empty() && Arg[0] == '-') {
-      if (TestArg(Arg, cl, run, err) != kContinue) return 1;
+      if (TestArg(Arg, cl, run, err) != kContinue) return kExitUsage;
     } else if (cl.ArgTop == 0) {
       cl.ArgDest = Arg;
       cl.ArgTop = 1;
@@ -69,16 +69,16 @@ int ReadArgs(int argc, const char* const* argv, CommandLine& cl, RunState& run, 
       std::fprintf(err, "%s : %s : error in parameters - erreur de parametre", Arg.c_str(),
                    cl.ArgPgm.c_str());
       UsageArg(cl, err);
-      return 1;
+      return kExitUsage;
     }
   }
   if (cl.ArgTop != 1) {
     UsageArg(cl, err);
-    return 1;
+    return kExitUsage;
   }
   if (cl.ArgOph) {
     HelpArg(cl, run, out, err);
-    return 0;
+    return kExitOk;
   }
   return kContinue;
 }

@@ -15,7 +15,10 @@ struct CommandLine {
   bool ArgOph = false;  // -h
 };
 
-// Status meaning the run goes on.
+// Exit statuses, and the status meaning the run goes on.
+constexpr int kExitOk = 0;
+constexpr int kExitUsage = 1;  // a bad command line
+constexpr int kExitFile = 4;   // a run file cannot be opened, read or written
 constexpr int kContinue = -1;
 
 // Reads and validates the whole command line, then gives the help if asked.
@@ -24,7 +27,7 @@ int ReadArgs(int argc, const char* const* argv, CommandLine& cl, RunState& run, 
              FILE* err);
 
 // Takes the letters of one argument that begins with '-'. Returns kContinue,
-// or 1 after reporting a letter outside the table.
+// or kExitUsage after reporting a letter outside the table.
 int TestArg(const std::string& Arg, CommandLine& cl, RunState& run, FILE* err);
 
 void UsageArg(const CommandLine& cl, FILE* err);
