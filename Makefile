@@ -94,3 +94,11 @@ memcheck: test-prereqs
 	  --leak-check=full --errors-for-leak-kinds=definite,indirect \
 	  $(TESTDIR)/tests/korrin_tests --gtest_brief=1
 	@echo "memcheck: no errors"
+
+# Formatting and clang-tidy, both at zero findings.
+.PHONY: lint
+lint: test-prereqs
+	@cmake -S . -B $(TESTDIR) $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@clang-format --dry-run --Werror src/*/*.cpp src/*/*.h tests/*.cpp tests/*.h fuzz/*.cpp bench/*.cpp
+	@clang-tidy --quiet -p $(TESTDIR) src/*/*.cpp tests/*.cpp 2>/dev/null
+	@echo "lint: clean"
