@@ -22,5 +22,5 @@ out=$(cd "$src" && LIST=examples/programs.lst "$root/usr/bin/korrin" "$root/repo
 [ "$(grep -c '^File processed : ' <<<"$out")" -eq 12 ] || fail "progress lines: $out"
 grep -q '^     Number of processed files........: 13$' "$root/report.txt" ||
   fail "report totals"
-[ "$(grep -c '^ I [A-Z]' "$root/report.txt")" -eq 12 ] || fail "report detail lines"
+[ "$(grep -cE '^ I [A-Z0-9_]+ +I [A-Z0-9]{6} I [0-9]{4}/' "$root/report.txt")" -eq 10 ] || fail "report detail lines"
 echo "package ok: $(basename "$deb"), Depends: $depends"
