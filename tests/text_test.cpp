@@ -4,6 +4,7 @@
 
 #include <random>
 #include <string>
+#include <vector>
 
 #include "reader/marker_search.h"
 
@@ -52,6 +53,12 @@ TEST(Majuscule, UpperCasesOnlyAsciiLetters) {
 }
 
 TEST(FindMarker, AgreesWithStrnsrchAtEveryLengthAndPlace) {
+  // Every implementation this processor can run, not only the one chosen.
+  std::vector<int (*)(const char*, int)> finders = {FindMarker, FindMarkerScalar};
+#if defined(__x86_64__)
+  finders.push_back(FindMarkerSse2);
+  if (HasAvx2()) finders.push_back(FindMarkerAvx2);
+#endif
   std::mt19937 rng(7);
   const char alphabet[] = "WORKINGWG.";
   for (int round = 0; round < 20000; ++round) {
@@ -61,7 +68,9 @@ TEST(FindMarker, AgreesWithStrnsrchAtEveryLengthAndPlace) {
     if (rng() % 2 != 0 && count >= 7)
       data.replace(rng() % static_cast<unsigned>(count - 6), 7, "WORKING");
     if (rng() % 4 == 0 && count >= 4) data.replace(static_cast<size_t>(count) - 4, 7, "WORKING");
-    ASSERT_EQ(FindMarker(data.data(), count), strnsrch(count, data.data(), "WORKING")) << data;
+    for (const auto find : finders) {
+      ASSERT_EQ(find(data.data(), count), strnsrch(count, data.data(), "WORKING")) << data;
+    }
   }
 }
 

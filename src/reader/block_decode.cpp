@@ -33,13 +33,11 @@ constexpr Selector kSelectors[] = {
 // Copies up to `width` bytes from `start`, ending the value at the first NUL
 // or absent byte, and fills the rest of the field with NULs.
 void CopyField(char* field, int width, const Window& window, long start) {
-  long first = std::max(start, 0L);
-  long last = std::min(start + width, static_cast<long>(window.w));
   size_t len = 0;
-  if (first == start && last > first) {
-    const char* from = window.data + first;
-    len = strnlen(from, static_cast<size_t>(last - first));
-    std::memcpy(field, from, len);
+  if (start >= 0 && start < window.w) {  // a field that starts outside is empty
+    const long end = std::min(start + width, static_cast<long>(window.w));
+    len = strnlen(window.data + start, static_cast<size_t>(end - start));
+    std::memcpy(field, window.data + start, len);
   }
   std::memset(field + len, 0, static_cast<size_t>(width) - len + 1);
 }

@@ -3,6 +3,7 @@
 
 #include "driver/run_state.h"
 #include "reader/block_decode.h"
+#include "reader/marker_search.h"
 #include "reader/program_ref.h"
 
 namespace korrin {
@@ -10,7 +11,6 @@ namespace korrin {
 constexpr int kChunkSize = 10000;  // bytes asked for by each chunk read
 constexpr int kMinChunk = 200;     // a shorter chunk ends the scan
 constexpr int kWindowSize = 200;   // bytes asked for after a marker
-constexpr int kMarkerLen = 7;
 
 // The bytes of the file being scanned. The chunks and windows of the scan
 // are views into it; the file is read forward with large reads, so a chunk

@@ -10,8 +10,7 @@
 namespace korrin {
 namespace {
 
-constexpr char kMarker[] = "WORKING";
-constexpr int kLen = 7;
+constexpr int kLen = kMarkerLen;
 
 // Candidates are the positions whose first and last marker bytes match;
 // the five bytes between them are then compared.
@@ -66,21 +65,37 @@ int FindSse2(const char* data, int count) {
   return FindScalar(data, j, count);
 }
 
-using Finder = int (*)(const char*, int);
-const Finder kFind = [] {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2") ? FindAvx2 : FindSse2;
-}();
 #endif
 
 }  // namespace
 
-int FindMarker(const char* data, int count) {
-#if defined(__x86_64__)
-  return kFind(data, count);
-#else
+int FindMarkerScalar(const char* data, int count) {
   return FindScalar(data, 0, count);
-#endif
 }
+
+#if defined(__x86_64__)
+int FindMarkerSse2(const char* data, int count) {
+  return FindSse2(data, count);
+}
+int FindMarkerAvx2(const char* data, int count) {
+  return FindAvx2(data, count);
+}
+bool HasAvx2() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2");
+}
+
+int FindMarker(const char* data, int count) {
+  static const auto find = HasAvx2() ? FindAvx2 : FindSse2;
+  return find(data, count);
+}
+#else
+bool HasAvx2() {
+  return false;
+}
+int FindMarker(const char* data, int count) {
+  return FindScalar(data, 0, count);
+}
+#endif
 
 }  // namespace korrin

@@ -3,8 +3,17 @@
 
 namespace korrin {
 
+constexpr char kMarker[] = "WORKING";
+constexpr int kMarkerLen = 7;
+
 // The same result as strnsrch(count, data, "WORKING"): the index of the first
 // whole "WORKING" among the first `count` bytes of `data`, or -1.
 int FindMarker(const char* data, int count);
+
+// The implementations FindMarker chooses from, by what the processor has.
+int FindMarkerScalar(const char* data, int count);
+int FindMarkerSse2(const char* data, int count);  // x86-64 only
+int FindMarkerAvx2(const char* data, int count);  // x86-64 with AVX2 only
+bool HasAvx2();
 
 }  // namespace korrin
