@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/args.h"
+#include "driver/options.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static FILE* sink = std::fopen("/dev/null", "w");
@@ -20,14 +20,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   std::vector<const char*> argv;
   for (const std::string& a : args) argv.push_back(a.c_str());
-  korrin::CommandLine cl;
-  korrin::RunState run;
-  const int status =
-      korrin::ReadArgs(static_cast<int>(argv.size()), argv.data(), cl, run, sink, sink);
-  if (status != korrin::kContinue && status != korrin::kExitOk && status != korrin::kExitUsage)
-    std::abort();
-  // A run goes on only with exactly one destination and no help asked.
-  if (status == korrin::kContinue && (cl.ArgTop != 1 || cl.ArgOph)) std::abort();
-  if (run.ArgOpf != 0 && run.ArgOpf != 1) std::abort();
+  korrin::Options options;
+  const std::optional<int> status =
+      korrin::ParseCommandLine(static_cast<int>(argv.size()), argv.data(), options, sink, sink);
+  if (status && *status != korrin::kExitOk && *status != korrin::kExitUsage) std::abort();
+  // A run goes on only with a destination and no help asked.
+  if (!status && options.help) std::abort();
   return 0;
 }

@@ -1,9 +1,11 @@
 // The report writer over arbitrary records and counters: every line stays
 // within the line buffer, and the page state stays in its range.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "report/report.h"
 
@@ -34,38 +36,43 @@ struct Reader {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Reader in{data, size};
-  korrin::RunState run;
   const auto flags = in.Take<uint8_t>();
-  run.ArgOpf = flags & 1;
-  run.ArgOpR = (flags & 2) != 0;
-  run.ArgOpr = (flags & 4) != 0;
-  run.nbP = in.Take<int64_t>();
-  run.TailleTot = in.Take<uint64_t>();
-  in.Fill(run.datejour, 11);
+  char run_date[11];
+  korrin::Totals totals;
+  totals.files_listed = in.Take<int64_t>();
+  totals.total_bytes = in.Take<uint64_t>();
+  in.Fill(run_date, sizeof run_date);
+  const korrin::ReportSettings settings{
+      .language = (flags & 1) != 0 ? korrin::Language::French : korrin::Language::English,
+      .new_page_code_on_every_title = (flags & 2) != 0,
+      .title_with_third_field = (flags & 4) != 0,
+      .run_date = run_date};
 
   char* text = nullptr;
   size_t text_size = 0;
   FILE* out = open_memstream(&text, &text_size);
-  korrin::Report report(out, run);
-  report.cptP = in.Take<uint16_t>() % 2000;  // up to four-digit pages
-  report.cptL = 61;
+  korrin::Report report(out, settings);
+  // Now and then, enough pages for four-digit page numbers.
+  const int pages = (flags & 24) == 24 ? 990 + in.Take<uint8_t>() % 20 : 0;
+  for (int k = 0; k < pages; ++k) report.StartPage();
   while (in.size > 0) {
-    korrin::ProgramRef ref;
-    ref.Status = (in.Take<uint8_t>() & 1) != 0 ? '1' : '0';
-    for (auto [field, capacity] : {std::pair<char*, size_t>{ref.ExtName, 9},
-                                   {ref.CrvCode, 7},
-                                   {ref.GenDate, 11},
-                                   {ref.GenTime, 9},
-                                   {ref.Session, 6},
-                                   {ref.Library, 4},
-                                   {ref.UserCode, 9}}) {
+    korrin::ProgramRecord record;
+    record.found = (in.Take<uint8_t>() & 1) != 0;
+    korrin::GenerationConstants& c = record.constants;
+    for (auto [field, capacity] : {std::pair<char*, size_t>{record.name, 9},
+                                   {c.code, 7},
+                                   {c.date, 11},
+                                   {c.time, 9},
+                                   {c.session, 6},
+                                   {c.library, 4},
+                                   {c.user, 9}}) {
       in.Fill(field, capacity);
     }
-    report.EditCrv(ref);
-    if (report.cptL < 7 || report.cptL > 61 || report.cptL == 60) std::abort();
+    report.AddProgram(record);
+    const int lines = report.lines_on_page();
+    if (lines < 7 || lines > 61 || lines == 60) std::abort();
   }
-  if (report.cptL <= 59) report.EditBas();
-  report.EditStats();
+  report.Finish(totals);
   std::fclose(out);
   std::free(text);
   return 0;

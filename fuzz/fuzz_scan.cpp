@@ -16,7 +16,7 @@
 namespace {
 
 // The scan as stated, over the bytes in memory: chunks of 10000 read at
-// S, a step back of 7, windows of 200 read at the end of the marker.
+// chunk_start, a step back of 7, windows of 200 read at the end of the marker.
 int Model(const std::string& file, const std::string& name, std::string* window) {
   const auto size = static_cast<int64_t>(file.size());
   auto find = [](const std::string& hay, const std::string& needle) -> int {
@@ -24,27 +24,30 @@ int Model(const std::string& file, const std::string& name, std::string* window)
     const size_t at = hay.find(needle);
     return at == std::string::npos ? -1 : static_cast<int>(at);
   };
-  int64_t S = 0;
+  int64_t chunk_start = 0;
   for (;;) {
-    const int64_t n = std::min<int64_t>(10000, size - S);
-    if (n < 200) return -1;
-    const int i = find(file.substr(static_cast<size_t>(S), static_cast<size_t>(n)), "WORKING");
-    if (i < 0) {
-      S += n - 7;
+    const int64_t chunk_length = std::min<int64_t>(10000, size - chunk_start);
+    if (chunk_length < 200) return -1;
+    const int marker_at =
+        find(file.substr(static_cast<size_t>(chunk_start), static_cast<size_t>(chunk_length)),
+             "WORKING");
+    if (marker_at < 0) {
+      chunk_start += chunk_length - 7;
       continue;
     }
-    const int64_t E = S + i + 7;
-    *window = file.substr(static_cast<size_t>(E), 200);
-    const int w = static_cast<int>(window->size());
-    const int a = find(*window, name);
-    if (a >= 0) return a;
-    const int b = find(*window, "/");
-    if (b < 0) {
-      S = E;
-    } else if (b + 3 < w && (*window)[static_cast<size_t>(b + 3)] == '/') {
-      return b + 28;
+    const int64_t marker_end = chunk_start + marker_at + 7;
+    *window = file.substr(static_cast<size_t>(marker_end), 200);
+    const int window_length = static_cast<int>(window->size());
+    const int name_at = find(*window, name);
+    if (name_at >= 0) return name_at;
+    const int slash_at = find(*window, "/");
+    if (slash_at < 0) {
+      chunk_start = marker_end;
+    } else if (slash_at + 3 < window_length &&
+               (*window)[static_cast<size_t>(slash_at + 3)] == '/') {
+      return slash_at + 28;
     } else {
-      S = E + w;
+      chunk_start = marker_end + window_length;
     }
   }
 }
@@ -57,15 +60,14 @@ void CheckField(const char* field, size_t width) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const int fd = memfd_create("korrin-fuzz", 0);
-  static korrin::ScanBuffers bufs;
+  static korrin::ScanBuffer buffer;
   if (size < 2) return 0;
-  // First byte: the name's length (0 to 8) and the language; then the name.
-  const size_t name_len = std::min<size_t>(data[0] % 9, size - 1);
-  const bool french = (data[0] & 0x80) != 0;
-  std::string name(reinterpret_cast<const char*>(data + 1), name_len);
-  name = name.substr(0, name.find('\0'));
+  // First byte: the name's length (0 to 8); then the name.
+  const size_t name_length = std::min<size_t>(data[0] % 9, size - 1);
+  char name[9] = {};
+  std::memcpy(name, data + 1, name_length);
   // The file: the rest, stretched so that chunk boundaries get exercised.
-  std::string file(reinterpret_cast<const char*>(data + 1 + name_len), size - 1 - name_len);
+  std::string file(reinterpret_cast<const char*>(data + 1 + name_length), size - 1 - name_length);
   if (!file.empty() && file[0] == '+') file.insert(0, 9990, '.');
   if (ftruncate(fd, 0) != 0 ||
       pwrite(fd, file.data(), file.size(), 0) != static_cast<ssize_t>(file.size())) {
@@ -73,27 +75,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   lseek(fd, 0, SEEK_SET);
 
-  korrin::ProgramRef ref;
-  std::memcpy(ref.ExtName, name.data(), name.size());
-  korrin::Window window{nullptr, 0};
-  const int anchor =
-      korrin::FindBlock(fd, ref.ExtName, bufs, &window, static_cast<int64_t>(file.size()));
+  korrin::FileBytes bytes(fd, static_cast<int64_t>(file.size()), buffer);
+  korrin::Window window;
+  const int anchor = korrin::FindBlock(bytes, name, &window);
   std::string expected_window;
-  const int expected = Model(file, ref.ExtName, &expected_window);
+  const int expected = Model(file, name, &expected_window);
   if (anchor != expected) std::abort();
   if (anchor < 0) return 0;
-  if (std::string(window.data, static_cast<size_t>(window.w)) != expected_window) std::abort();
+  if (std::string(window.data, static_cast<size_t>(window.length)) != expected_window) {
+    std::abort();
+  }
 
   // Decode from a copy of exactly the window's bytes.
-  char* exact = static_cast<char*>(std::malloc(static_cast<size_t>(window.w) + 1));
-  std::memcpy(exact, window.data, static_cast<size_t>(window.w));
-  korrin::LireRefCrv(ref, korrin::Window{exact, window.w}, anchor, french);
+  char* exact = static_cast<char*>(std::malloc(static_cast<size_t>(window.length) + 1));
+  std::memcpy(exact, window.data, static_cast<size_t>(window.length));
+  korrin::GenerationConstants c;
+  korrin::DecodeBlock(name, korrin::Window{exact, window.length}, anchor, &c);
   std::free(exact);
-  CheckField(ref.CrvCode, 6);
-  CheckField(ref.Session, 5);
-  CheckField(ref.Library, 3);
-  CheckField(ref.UserCode, 8);
-  CheckField(ref.GenTime, 8);
-  CheckField(ref.GenDate, 10);
+  CheckField(c.code, 6);
+  CheckField(c.session, 5);
+  CheckField(c.library, 3);
+  CheckField(c.user, 8);
+  CheckField(c.time, 8);
+  CheckField(c.date, 10);
   return 0;
 }

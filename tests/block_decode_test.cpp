@@ -18,12 +18,15 @@ std::ostream& operator<<(std::ostream& os, const Decoded& d) {
             << d.time << '|' << d.date << ']';
 }
 
+Decoded Fields(const GenerationConstants& c) {
+  return {c.session, c.library, c.code, c.user, c.time, c.date};
+}
+
 // Decodes `window` (the bytes after a marker) at `anchor` for `name`.
-Decoded Decode(const std::string& window, int anchor, const char* name, bool french = true) {
-  ProgramRef ref;
-  std::strcpy(ref.ExtName, name);
-  LireRefCrv(ref, Window{window.data(), static_cast<int>(window.size())}, anchor, french);
-  return {ref.Session, ref.Library, ref.CrvCode, ref.UserCode, ref.GenTime, ref.GenDate};
+Decoded Decode(const std::string& window, int anchor, const char* name) {
+  GenerationConstants constants;
+  DecodeBlock(name, Window{window.data(), static_cast<int>(window.size())}, anchor, &constants);
+  return Fields(constants);
 }
 
 const std::string kLead(30, '.');  // bytes before the block in the window
@@ -124,35 +127,21 @@ TEST(Decode, TestsRunInOrder) {
   }
 }
 
-TEST(Decode, EnglishPutsTheYearFirstBlindly) {
-  struct Case {
-    std::string stored;  // the ten bytes at the date's place
-    std::string english;
-  } const cases[] = {
-      {"26/11/1997", "1997/11/26"},
-      {"26.11.1997", "1997.11.26"},
-      {std::string("26/11/97\0\0", 10), "97"},  // the rest lies behind a NUL
-      {std::string("\0\0\0\0\0\0\0\0\0\0", 10), ""},
-      {"ABCDEFGHIJ", "GHIJCDEFAB"},
-  };
-  for (const Case& c : cases) {
-    // Layout C: the date at anchor + 34.
-    std::string window = kLead + kPlain.substr(0, 50) + c.stored + "....";
-    const int anchor = static_cast<int>(kLead.size()) + 16;
-    EXPECT_EQ(Decode(window, anchor, "A01010", false).date, c.english);
-    EXPECT_EQ(Decode(window, anchor, "A01010", true).date, c.stored.c_str());
-  }
-}
-
 TEST(Decode, FieldsKeepBlanksAndEndAtNul) {
   std::string block = kPlain;
   block.replace(0, 5, "1234 ");  // a session that ends in a blank keeps it
   block[18] = '\0';              // code "A0" then NUL
+  block[55] = '\0';              // date "14/06", NUL, "2023"
   const std::string window = kLead + block;
-  const Decoded d = Decode(window, static_cast<int>(kLead.size()) + 16, "A0");
-  EXPECT_EQ(d.session, "1234 ");
-  EXPECT_EQ(d.code, "A0");
-  EXPECT_EQ(d.user, "MARTIN  ");
+  GenerationConstants c;
+  for (char* field : {c.session, c.code, c.user, c.date}) std::memset(field, 'x', 5);
+  DecodeBlock("A0", Window{window.data(), static_cast<int>(window.size())},
+              static_cast<int>(kLead.size()) + 16, &c);
+  EXPECT_EQ(std::string(c.session, sizeof c.session), std::string("1234 \0", 6));
+  EXPECT_EQ(std::string(c.code, sizeof c.code), std::string("A0\0\0\0\0\0", 7));
+  EXPECT_EQ(std::string(c.user, sizeof c.user), std::string("MARTIN  \0", 9));
+  // The bytes after the NUL are not copied: put year-first, the date is empty.
+  EXPECT_EQ(std::string(c.date, sizeof c.date), std::string("14/06\0\0\0\0\0\0", 11));
 }
 
 TEST(Decode, NothingOutsideTheWindowIsRead) {
@@ -161,27 +150,25 @@ TEST(Decode, NothingOutsideTheWindowIsRead) {
   std::string storage = kPlain;
   storage += std::string(100, 'X');  // bytes behind the window's end: never read
   const Window cut{storage.data(), 40};
-  ProgramRef ref;
-  std::strcpy(ref.ExtName, "ACH010");
-  LireRefCrv(ref, cut, 38, true);  // layout B: ':' at 35
-  EXPECT_STREQ(ref.Session, "10234");
-  EXPECT_STREQ(ref.GenTime, "14:32:05");
-  EXPECT_STREQ(ref.GenDate, "");   // starts at 50, past the end
-  LireRefCrv(ref, cut, 16, true);  // layout C: user 22..29, time 30..37, date 50
-  EXPECT_STREQ(ref.UserCode, "MARTIN  ");
-  EXPECT_STREQ(ref.GenTime, "14:32:05");
+  GenerationConstants c;
+  DecodeBlock("ACH010", cut, 38, &c);  // layout B: ':' at 35
+  EXPECT_STREQ(c.session, "10234");
+  EXPECT_STREQ(c.time, "14:32:05");
+  EXPECT_STREQ(c.date, "");            // starts at 50, past the end
+  DecodeBlock("ACH010", cut, 16, &c);  // layout C: user 22..29, time 30..37, date 50
+  EXPECT_STREQ(c.user, "MARTIN  ");
+  EXPECT_STREQ(c.time, "14:32:05");
   // Anchor 5: the session would start at -11: absent, so empty.
-  std::strcpy(ref.ExtName, "X");
   const std::string window = "AB/DEFGHIJKLMNOPQRSTUVWXYZ";
-  LireRefCrv(ref, Window{window.data(), static_cast<int>(window.size())}, 5, true);  // layout C
-  EXPECT_STREQ(ref.Session, "");
-  EXPECT_STREQ(ref.CrvCode, "FGHIJK");
-  EXPECT_STREQ(ref.UserCode, "LMNOPQRS");
-  EXPECT_STREQ(ref.GenTime, "TUVWXYZ");  // cut at the window's end
+  DecodeBlock("X", Window{window.data(), static_cast<int>(window.size())}, 5, &c);  // layout C
+  EXPECT_STREQ(c.session, "");
+  EXPECT_STREQ(c.code, "FGHIJK");
+  EXPECT_STREQ(c.user, "LMNOPQRS");
+  EXPECT_STREQ(c.time, "TUVWXYZ");  // cut at the window's end
   // An anchor far past the window (the slash fallback) reads nothing.
-  LireRefCrv(ref, Window{window.data(), 3}, 227, true);
-  EXPECT_STREQ(ref.Session, "");
-  EXPECT_STREQ(ref.GenDate, "");
+  DecodeBlock("X", Window{window.data(), 3}, 227, &c);
+  EXPECT_STREQ(c.session, "");
+  EXPECT_STREQ(c.date, "");
 }
 
 }  // namespace

@@ -21,14 +21,15 @@ struct Found {
 
 // Runs the scan over `content` for the (already upper-cased) name.
 Found Scan(const std::string& content, const char* name) {
-  static ScanBuffers bufs;
+  static ScanBuffer buffer;
   TempDir dir;
   WriteFile(dir / "pgm", content);
   const int fd = open((dir / "pgm").c_str(), O_RDONLY);
-  Window window{nullptr, 0};
-  const int anchor = FindBlock(fd, name, bufs, &window);
+  FileBytes file(fd, static_cast<int64_t>(content.size()), buffer);
+  Window window;
+  const int anchor = FindBlock(file, name, &window);
   close(fd);
-  return {anchor, anchor < 0 ? "" : std::string(window.data, static_cast<size_t>(window.w))};
+  return {anchor, anchor < 0 ? "" : std::string(window.data, static_cast<size_t>(window.length))};
 }
 
 // `size` filler bytes with `text` written at each given position.
@@ -53,6 +54,11 @@ TEST(Search, MarkerPositionsAroundTheChunkEnd) {
       {"cut by the chunk end of a 10100-byte file", 10100, 9996, -1},
       {"near the start", 20000, 0, 0},
       {"third chunk", 30000, 19990, 0},
+      // The step back is the marker's whole length: after a first chunk
+      // without a marker the second starts at 9993 and holds exactly 200
+      // bytes of a 10193-byte file, enough to be searched.
+      {"second chunk of exactly 200 bytes", 10193, 10100, 0},
+      {"second chunk of 199 bytes", 10192, 10100, -1},
   };
   for (const Case& c : cases) {
     const std::string content = Filled(c.size, {{c.marker, "WORKINGPGM1"}});

@@ -221,7 +221,8 @@ TEST(Pages, FullPagesAndTheirControls) {
     int programs;
     bool R;
     size_t lines;
-  } const cases[] = {{53, false, 65}, {54, false, 65 + 9}, {54, true, 74}, {120, false, 148}};
+  } const cases[] = {{51, false, 63},     {52, false, 64}, {53, false, 65},
+                     {54, false, 65 + 9}, {54, true, 74},  {120, false, 148}};
   for (const Case& c : cases) {
     std::string list;
     for (int k = 0; k < c.programs; ++k) list += "P1.cbl\n";

@@ -124,8 +124,8 @@ std::string Today(bool french) {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
-  char out[40];
-  korrin::FormatDateJour(local, french, out);
+  char out[korrin::kRunDateSize];
+  korrin::FormatRunDate(local, french ? korrin::Language::French : korrin::Language::English, out);
   return out;
 }
 

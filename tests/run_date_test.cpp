@@ -26,10 +26,10 @@ TEST(RunDate, FullYearDayFirstInFrenchYearFirstInEnglish) {
       {2000, 2, 29, "29/02/2000", "2000/02/29"}, {1961, 6, 5, "05/06/1961", "1961/06/05"},
   };
   for (const Case& c : cases) {
-    char out[40];
-    FormatDateJour(Day(c.year, c.month, c.day), true, out);
+    char out[kRunDateSize];
+    FormatRunDate(Day(c.year, c.month, c.day), Language::French, out);
     EXPECT_STREQ(out, c.french);
-    FormatDateJour(Day(c.year, c.month, c.day), false, out);
+    FormatRunDate(Day(c.year, c.month, c.day), Language::English, out);
     EXPECT_STREQ(out, c.english);
   }
 }

@@ -33,30 +33,30 @@ struct ModelResult {
 
 ModelResult ModelScan(const std::string& path, const std::string& name) {
   FILE* f = std::fopen(path.c_str(), "rb");
-  char buf[10000];
-  char suite[200];
+  char chunk[10000];
+  char window[200];
   ModelResult r;
   for (;;) {
-    const long start = std::ftell(f);
-    const int n = static_cast<int>(std::fread(buf, 1, sizeof buf, f));
-    if (n < 200) break;
-    const int i = ModelSearch(buf, n, "WORKING");
-    if (i < 0) {
+    const long chunk_start = std::ftell(f);
+    const int chunk_length = static_cast<int>(std::fread(chunk, 1, sizeof chunk, f));
+    if (chunk_length < 200) break;
+    const int marker_at = ModelSearch(chunk, chunk_length, "WORKING");
+    if (marker_at < 0) {
       std::fseek(f, -7, SEEK_CUR);
       continue;
     }
-    std::fseek(f, start + i + 7, SEEK_SET);
-    const int w = static_cast<int>(std::fread(suite, 1, sizeof suite, f));
-    const int a = ModelSearch(suite, w, name);
-    if (a >= 0) {
-      r = {a, std::string(suite, static_cast<size_t>(w))};
+    std::fseek(f, chunk_start + marker_at + 7, SEEK_SET);
+    const int window_length = static_cast<int>(std::fread(window, 1, sizeof window, f));
+    const int name_at = ModelSearch(window, window_length, name);
+    if (name_at >= 0) {
+      r = {name_at, std::string(window, static_cast<size_t>(window_length))};
       break;
     }
-    const int b = ModelSearch(suite, w, "/");
-    if (b < 0) {
-      std::fseek(f, start + i + 7, SEEK_SET);
-    } else if (b + 3 < w && suite[b + 3] == '/') {
-      r = {b + 28, std::string(suite, static_cast<size_t>(w))};
+    const int slash_at = ModelSearch(window, window_length, "/");
+    if (slash_at < 0) {
+      std::fseek(f, chunk_start + marker_at + 7, SEEK_SET);
+    } else if (slash_at + 3 < window_length && window[slash_at + 3] == '/') {
+      r = {slash_at + 28, std::string(window, static_cast<size_t>(window_length))};
       break;
     }
   }
@@ -106,19 +106,20 @@ TEST(ScanModel, FastScannerAgreesWithTheLiteralScan) {
   korrin_test::TempDir dir;
   const std::string path = dir / "pgm";
   std::mt19937 rng(20261208);
-  static ScanBuffers bufs;
+  static ScanBuffer buffer;
   int found = 0;
   for (int file = 0; file < 4000; ++file) {
     const std::string name = file % 5 == 0 ? "" : file % 2 ? "PGM1" : "AB";
     korrin_test::WriteFile(path, MakeFile(rng, name));
     const ModelResult expected = ModelScan(path, name);
     const int fd = open(path.c_str(), O_RDONLY);
-    Window window{nullptr, 0};
-    const int anchor = FindBlock(fd, name.c_str(), bufs, &window);
+    FileBytes bytes(fd, -1, buffer);
+    Window window;
+    const int anchor = FindBlock(bytes, name.c_str(), &window);
     close(fd);
     ASSERT_EQ(anchor, expected.anchor) << "file " << file;
     if (anchor >= 0) {
-      ASSERT_EQ(std::string(window.data, static_cast<size_t>(window.w)), expected.window)
+      ASSERT_EQ(std::string(window.data, static_cast<size_t>(window.length)), expected.window)
           << "file " << file;
       ++found;
     }

@@ -18,11 +18,11 @@ struct FakeTerm {
   static inline std::vector<std::string> asked;
   static inline std::vector<char*> areas;
 
-  static int Getent(char*, const char* name) {
+  static int LoadEntry(char*, const char* name) {
     entry_name = name;
     return 1;
   }
-  static char* Getstr(const char* id, char** area) {
+  static char* GetString(const char* id, char** area) {
     asked.push_back(id);
     areas.push_back(*area);
     const char* value = std::strcmp(id, "up") == 0 ? up : std::strcmp(id, "ce") == 0 ? ce : nullptr;
@@ -32,11 +32,11 @@ struct FakeTerm {
     *area += std::strlen(value) + 1;
     return copy;
   }
-  static int Puts(const char* str, int, int (*putc)(int)) {
+  static int PutString(const char* str, int, int (*putc)(int)) {
     for (; str != nullptr && *str != '\0'; ++str) putc(*str);
     return 0;
   }
-  static constexpr TermLib kLib{Getent, Getstr, Puts};
+  static constexpr TerminalLibrary kLibrary{LoadEntry, GetString, PutString};
 
   static void Reset(const char* up_value, const char* ce_value) {
     up = up_value;
@@ -47,23 +47,23 @@ struct FakeTerm {
   }
 };
 
-// Two texts through Affiche; standard output goes to a file meanwhile.
+// Two texts through ShowStatus; standard output goes to a file meanwhile.
 std::string ShowTwo() {
   testing::internal::CaptureStdout();
-  Affiche("File processed : \n");
-  Affiche("File processed : \n");
+  ShowStatus("File processed : \n");
+  ShowStatus("File processed : \n");
   std::fflush(stdout);
   return testing::internal::GetCapturedStdout();
 }
 
 TEST(StatusLine, SetUpAsksForUpThenCeWithTheAreaAdvancing) {
   FakeTerm::Reset("\x1b[A", "\x1b[K");
-  TermSetup(FakeTerm::kLib);
+  SetUpStatusLine(FakeTerm::kLibrary);
   EXPECT_EQ(FakeTerm::entry_name, "");  // the empty name, not $TERM
   ASSERT_EQ(FakeTerm::asked, (std::vector<std::string>{"up", "ce"}));
   EXPECT_EQ(FakeTerm::areas[1], FakeTerm::areas[0] + 4);
-  EXPECT_STREQ(TermUp(), "\x1b[A");
-  EXPECT_STREQ(TermCe(), "\x1b[K");
+  EXPECT_STREQ(CursorUpSequence(), "\x1b[A");
+  EXPECT_STREQ(ClearLineSequence(), "\x1b[K");
 }
 
 TEST(StatusLine, EachTextIsFollowedByWhatIsPresent) {
@@ -79,7 +79,7 @@ TEST(StatusLine, EachTextIsFollowedByWhatIsPresent) {
   };
   for (const Case& c : cases) {
     FakeTerm::Reset(c.up, c.ce);
-    TermSetup(FakeTerm::kLib);
+    SetUpStatusLine(FakeTerm::kLibrary);
     EXPECT_EQ(ShowTwo(), c.expected);
   }
 }

@@ -11,7 +11,7 @@
 namespace korrin {
 namespace {
 
-TEST(Strnsrch, FindsFirstMatchWithinCount) {
+TEST(FindBytes, FindsFirstMatchWithinCount) {
   struct Case {
     const char* data;
     int count;
@@ -32,22 +32,22 @@ TEST(Strnsrch, FindsFirstMatchWithinCount) {
       {"working WORKING", 15, "WORKING", 8},   // case matters
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(strnsrch(c.count, c.data, c.pattern), c.expected) << c.data << " / " << c.count;
+    EXPECT_EQ(FindBytes(c.count, c.data, c.pattern), c.expected) << c.data << " / " << c.count;
   }
 }
 
-TEST(Strnsrch, LooksPastNulBytesInData) {
+TEST(FindBytes, LooksPastNulBytesInData) {
   const char data[] = {'a', '\0', 'b', '/', 'c'};
-  EXPECT_EQ(strnsrch(5, data, "/"), 3);
-  EXPECT_EQ(strnsrch(5, data, "b/"), 2);
+  EXPECT_EQ(FindBytes(5, data, "/"), 3);
+  EXPECT_EQ(FindBytes(5, data, "b/"), 2);
 }
 
-TEST(Majuscule, UpperCasesOnlyAsciiLetters) {
+TEST(UpperCase, UpperCasesOnlyAsciiLetters) {
   std::string text = "pgm001-az.\xe9\xff{`";
-  majuscule(text.data());
+  UpperCase(text.data());
   EXPECT_EQ(text, "PGM001-AZ.\xe9\xff{`");
   char stops[] = {'a', '\0', 'b', '\0'};
-  majuscule(stops);
+  UpperCase(stops);
   EXPECT_EQ(stops[0], 'A');
   EXPECT_EQ(stops[2], 'b');  // past the NUL
 }
@@ -69,7 +69,7 @@ TEST(FindMarker, AgreesWithStrnsrchAtEveryLengthAndPlace) {
       data.replace(rng() % static_cast<unsigned>(count - 6), 7, "WORKING");
     if (rng() % 4 == 0 && count >= 4) data.replace(static_cast<size_t>(count) - 4, 7, "WORKING");
     for (const auto find : finders) {
-      ASSERT_EQ(find(data.data(), count), strnsrch(count, data.data(), "WORKING")) << data;
+      ASSERT_EQ(find(data.data(), count), FindBytes(count, data.data(), "WORKING")) << data;
     }
   }
 }

@@ -1,5 +1,5 @@
 #include "driver/run.h"
 
 int main(int argc, char** argv) {
-  return korrin::RunKorrin(argc, argv);
+  return korrin::Run(argc, argv);
 }

@@ -4,88 +4,115 @@
 #include <cstdlib>
 #include <ctime>
 #include <memory>
+#include <string_view>
 
-#include "driver/args.h"
-#include "driver/list_line.h"
+#include "common/totals.h"
+#include "driver/list_reader.h"
+#include "driver/options.h"
 #include "driver/run_date.h"
 #include "driver/status_line.h"
-#include "reader/block_search.h"
+#include "reader/program_reader.h"
 #include "report/report.h"
 
 namespace korrin {
 namespace {
 
 struct FileCloser {
-  void operator()(FILE* f) const { std::fclose(f); }
+  void operator()(FILE* file) const { std::fclose(file); }
 };
 using UniqueFile = std::unique_ptr<FILE, FileCloser>;
 
-void SetRunDate(RunState& run) {
+// The progress label, in the order of Language.
+constexpr const char* kProgressLabels[] = {"File processed", "Fichier traite"};
+
+// Tells on standard output that a listed file was opened: one line with its
+// path, or with -R the status line, which shows the label alone.
+void Announce(std::string_view path, const Options& options) {
+  const char* label = kProgressLabels[static_cast<int>(options.language)];
+  if (!options.status_line) {
+    std::fputs(label, stdout);
+    std::fputs(" : ", stdout);
+    std::fwrite(path.data(), 1, path.size(), stdout);
+    std::putc('\n', stdout);
+    return;
+  }
+  char text[80];
+  std::snprintf(text, sizeof text, "%s : %s\n", label, "");
+  ShowStatus(text);
+}
+
+void FormatToday(Language language, char (&run_date)[kRunDateSize]) {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
-  FormatDateJour(local, run.ArgOpf == 1, run.datejour);
+  FormatRunDate(local, language, run_date);
 }
 
-// Reads the list file to its end, one record per line. Returns false when a
-// read fails before the end.
-bool ReadList(FILE* list, RunState& run, Report& report) {
-  ProgramRef zopara;
+// Reads the list file to its end, one report line per list line. Returns
+// false when a read fails before the end.
+bool ReadList(FILE* list, const Options& options, Totals& totals, Report& report) {
+  static ScanBuffer buffer;
   ListReader reader(list);
-  std::string_view line;
-  while (reader.Next(&line)) {
-    ++run.nbP;
-    TakeListLine(line, zopara);
-    CrvDay(zopara, run);
-    report.EditCrv(zopara);
+  std::string_view path;
+  while (reader.Next(&path)) {
+    ++totals.files_listed;
+    char name[9];
+    ExternalName(path, name);
+    const ProgramScan scan = ReadProgram(path.data(), name, buffer);
+    if (scan.opened) {
+      Announce(path, options);
+      totals.total_bytes += static_cast<uint64_t>(scan.size);
+    }
+    report.AddProgram(scan.record);
   }
   return !reader.Failed();
 }
 
 }  // namespace
 
-int RunKorrin(int argc, const char* const* argv) {
-  TermSetup();
-  CommandLine cl;
-  RunState run;
-  const int status = ReadArgs(argc, argv, cl, run, stdout, stderr);
-  if (status != kContinue) return status;
-  run.Lib1 = run.ArgOpf == 1 ? "Fichier traite" : "File processed";
+int Run(int argc, const char* const* argv) {
+  SetUpStatusLine();
+  Options options;
+  if (const std::optional<int> status = ParseCommandLine(argc, argv, options, stdout, stderr)) {
+    return *status;
+  }
 
-  UniqueFile pEu(std::fopen(cl.ArgDest.c_str(), "w"));
-  if (!pEu) {
-    std::printf("Error opening dest_file : %s\n", cl.ArgDest.c_str());
+  UniqueFile report_file(std::fopen(options.report_path.c_str(), "w"));
+  if (!report_file) {
+    std::printf("Error opening dest_file : %s\n", options.report_path.c_str());
     return kExitFile;
   }
-  Report report(pEu.get(), run);
-  report.cptP = 0;
-  report.cptL = 61;
-  SetRunDate(run);
+  char run_date[kRunDateSize];
+  FormatToday(options.language, run_date);
+  Report report(report_file.get(),
+                ReportSettings{.language = options.language,
+                               .new_page_code_on_every_title = options.status_line,
+                               .title_with_third_field = options.title_with_third_field,
+                               .run_date = run_date});
 
-  const char* list_name = std::getenv("LIST");
-  if (list_name == nullptr) {
+  const char* list_path = std::getenv("LIST");
+  if (list_path == nullptr) {
     std::printf("Assign LIST not found\n");
     return kExitFile;
   }
-  UniqueFile list(std::fopen(list_name, "r"));
+  UniqueFile list(std::fopen(list_path, "r"));
   if (!list) {
     std::printf("Error opening LIST file\n");
     return kExitFile;
   }
-  const bool read_ok = ReadList(list.get(), run, report);
-
-  if (report.cptL <= 59) report.EditBas();
-  report.EditStats();
+  Totals totals;
+  const bool read_ok = ReadList(list.get(), options, totals, report);
+  report.Finish(totals);
   list.reset();
-  const bool write_ok =
-      !report.WriteFailed() && !std::ferror(pEu.get()) && std::fclose(pEu.release()) == 0;
+  const bool write_ok = !report.WriteFailed() && !std::ferror(report_file.get()) &&
+                        std::fclose(report_file.release()) == 0;
   int exit_status = kExitOk;
   if (!read_ok) {
     std::printf("Error reading LIST file\n");
     exit_status = kExitFile;
   }
   if (!write_ok) {
-    std::printf("Error writing dest_file : %s\n", cl.ArgDest.c_str());
+    std::printf("Error writing dest_file : %s\n", options.report_path.c_str());
     exit_status = kExitFile;
   }
   return exit_status;

@@ -5,6 +5,6 @@ namespace korrin {
 
 // Runs korrin with the given command line and the process environment;
 // returns the exit status.
-int RunKorrin(int argc, const char* const* argv);
+int Run(int argc, const char* const* argv);
 
 }  // namespace korrin

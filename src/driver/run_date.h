@@ -3,10 +3,15 @@
 
 #include <ctime>
 
+#include "common/language.h"
+
 namespace korrin {
 
-// Formats `t` as DD/MM/YYYY (French) or YYYY/MM/DD (English) into `out`,
+// Room for the date of any year; it is 10 characters until the year 9999.
+constexpr int kRunDateSize = 40;
+
+// Formats `t` as DD/MM/YYYY in French or YYYY/MM/DD in English into `out`,
 // with the full calendar year.
-void FormatDateJour(const std::tm& t, bool french, char (&out)[40]);
+void FormatRunDate(const std::tm& t, Language language, char (&out)[kRunDateSize]);
 
 }  // namespace korrin

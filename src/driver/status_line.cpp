@@ -7,59 +7,59 @@
 namespace korrin {
 namespace {
 
-// Terminal state, set once by TermSetup.
+// Terminal state, set once by SetUpStatusLine.
 struct Terminal {
-  const TermLib* lib = nullptr;
-  char TERM[256] = {};  // nothing fills it: the lookup uses the empty name
-  char bp[1024] = {};
-  char buf[256] = {};
-  char* zone = nullptr;
-  char* up = nullptr;
-  char* ce = nullptr;
+  const TerminalLibrary* library = nullptr;
+  char name[256] = {};  // nothing fills it: the lookup uses the empty name
+  char entry[1024] = {};
+  char strings[256] = {};  // where the library copies the sequences
+  char* strings_end = nullptr;
+  char* cursor_up = nullptr;
+  char* clear_line = nullptr;
 };
-Terminal term;
+Terminal terminal;
 
-int CursesGetent(char* bp, const char* name) {
-  return tgetent(bp, name);
+int CursesLoadEntry(char* entry, const char* name) {
+  return tgetent(entry, name);
 }
-char* CursesGetstr(const char* id, char** area) {
-  return tgetstr(id, area);
+char* CursesGetString(const char* capability, char** area) {
+  return tgetstr(capability, area);
 }
-int CursesPuts(const char* str, int affcnt, int (*putc)(int)) {
-  return str == nullptr ? 0 : tputs(str, affcnt, putc);
+int CursesPutString(const char* text, int lines, int (*put_byte)(int)) {
+  return text == nullptr ? 0 : tputs(text, lines, put_byte);
 }
 
 }  // namespace
 
-const TermLib& CursesTermLib() {
-  static const TermLib lib{CursesGetent, CursesGetstr, CursesPuts};
-  return lib;
+const TerminalLibrary& SystemTerminalLibrary() {
+  static const TerminalLibrary library{CursesLoadEntry, CursesGetString, CursesPutString};
+  return library;
 }
 
-void TermSetup(const TermLib& lib) {
-  term.lib = &lib;
-  lib.getent(term.bp, term.TERM);
-  term.zone = term.buf;
-  term.up = lib.getstr("up", &term.zone);
-  term.ce = lib.getstr("ce", &term.zone);
+void SetUpStatusLine(const TerminalLibrary& library) {
+  terminal.library = &library;
+  library.load_entry(terminal.entry, terminal.name);  // a failure only leaves both null
+  terminal.strings_end = terminal.strings;
+  terminal.cursor_up = library.get_string("up", &terminal.strings_end);
+  terminal.clear_line = library.get_string("ce", &terminal.strings_end);
 }
 
-int impcar(int c) {
-  return std::putc(c, stdout);
+int PutTerminalByte(int byte) {
+  return std::putc(byte, stdout);
 }
 
-void Affiche(const char* text) {
+void ShowStatus(const char* text) {
   std::fputs(text, stdout);
-  if (term.lib == nullptr) return;
-  term.lib->puts(term.up, 1, impcar);
-  term.lib->puts(term.ce, 1, impcar);
+  if (terminal.library == nullptr) return;
+  terminal.library->put_string(terminal.cursor_up, 1, PutTerminalByte);
+  terminal.library->put_string(terminal.clear_line, 1, PutTerminalByte);
 }
 
-const char* TermUp() {
-  return term.up;
+const char* CursorUpSequence() {
+  return terminal.cursor_up;
 }
-const char* TermCe() {
-  return term.ce;
+const char* ClearLineSequence() {
+  return terminal.clear_line;
 }
 
 }  // namespace korrin

@@ -5,28 +5,29 @@
 namespace korrin {
 
 // The three termcap calls the status line needs; tests put doubles here.
-struct TermLib {
-  int (*getent)(char* bp, const char* name);
-  char* (*getstr)(const char* id, char** area);
-  int (*puts)(const char* str, int affcnt, int (*putc)(int));
+struct TerminalLibrary {
+  int (*load_entry)(char* entry, const char* terminal_name);             // tgetent
+  char* (*get_string)(const char* capability, char** area);              // tgetstr
+  int (*put_string)(const char* text, int lines, int (*put_byte)(int));  // tputs
 };
 
-// The curses library of the system.
-const TermLib& CursesTermLib();
+// The system's curses library.
+const TerminalLibrary& SystemTerminalLibrary();
 
-// Looks up "up" and "ce" once, for the empty terminal name. Runs first of
-// all, on every run, whatever the options.
-void TermSetup(const TermLib& lib = CursesTermLib());
+// Looks up the cursor-up ("up") and clear-line ("ce") sequences once, for
+// the empty terminal name. Runs first of all, on every run, whatever the
+// options.
+void SetUpStatusLine(const TerminalLibrary& library = SystemTerminalLibrary());
 
 // Writes `text` to standard output, then the cursor-up and clear-line
 // sequences, through the same buffered stream.
-void Affiche(const char* text);
+void ShowStatus(const char* text);
 
-// Output routine handed to the library: one byte to standard output.
-int impcar(int c);
+// The output routine handed to the library: one byte to standard output.
+int PutTerminalByte(int byte);
 
-// The capability strings found by TermSetup, or null.
-const char* TermUp();
-const char* TermCe();
+// The sequences found by SetUpStatusLine, or null.
+const char* CursorUpSequence();
+const char* ClearLineSequence();
 
 }  // namespace korrin

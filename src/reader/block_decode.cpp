@@ -7,9 +7,9 @@ namespace korrin {
 namespace {
 
 // Start of each field relative to the anchor, per layout, in the order
-// Session, Library, CrvCode, UserCode, GenTime, GenDate.
+// session, library, code, user, time, date.
 constexpr int kFieldCount = 6;
-constexpr int kStarts[][kFieldCount] = {
+constexpr int kFieldStarts[][kFieldCount] = {
     /* A */ {-16, -11, 0, 6, 14, 26},
     /* B */ {-38, -33, -22, -16, -8, 12},
     /* C */ {-16, -11, 0, 6, 14, 34},
@@ -19,7 +19,7 @@ constexpr int kStarts[][kFieldCount] = {
     /* G */ {-22, -17, -6, 0, 8, 28},
 };
 
-// Layouts B to F are chosen by one separator at a distance before the anchor.
+// Layouts B to F are chosen by one separator at a distance from the anchor.
 struct Selector {
   int offset;
   char separator;
@@ -31,50 +31,40 @@ constexpr Selector kSelectors[] = {
 };
 
 // Copies up to `width` bytes from `start`, ending the value at the first NUL
-// or absent byte, and fills the rest of the field with NULs.
+// or at the window's edge, and fills the rest of the field with NULs.
 void CopyField(char* field, int width, const Window& window, long start) {
-  size_t len = 0;
-  if (start >= 0 && start < window.w) {  // a field that starts outside is empty
-    const long end = std::min(start + width, static_cast<long>(window.w));
-    len = strnlen(window.data + start, static_cast<size_t>(end - start));
-    std::memcpy(field, window.data + start, len);
+  size_t length = 0;
+  if (start >= 0 && start < window.length) {  // a field that starts outside is empty
+    const long end = std::min(start + width, static_cast<long>(window.length));
+    length = strnlen(window.data + start, static_cast<size_t>(end - start));
+    std::memcpy(field, window.data + start, length);
   }
-  std::memset(field + len, 0, static_cast<size_t>(width) - len + 1);
-}
-
-// DD/MM/YYYY becomes YYYY/MM/DD, moving the ten bytes as they stand.
-void YearFirst(char* date) {
-  char d[10];
-  std::memcpy(d, date, sizeof d);
-  constexpr int kOrder[10] = {6, 7, 8, 9, 2, 3, 4, 5, 0, 1};
-  for (int k = 0; k < 10; ++k) date[k] = d[kOrder[k]];
+  std::memset(field + length, 0, static_cast<size_t>(width) - length + 1);
 }
 
 }  // namespace
 
-Layout ChooseLayout(const char* ext_name, const Window& window, int anchor) {
-  if (std::strcmp(ext_name, "CRVP80") == 0 || std::strcmp(ext_name, "CRVP82") == 0) {
-    return Layout::A;
-  }
+Layout ChooseLayout(const char* name, const Window& window, int anchor) {
+  if (std::strcmp(name, "CRVP80") == 0 || std::strcmp(name, "CRVP82") == 0) return Layout::A;
   for (const Selector& s : kSelectors) {
     if (window.At(static_cast<long>(anchor) + s.offset) == s.separator) return s.layout;
   }
   return Layout::G;
 }
 
-void LireRefCrv(ProgramRef& ref, const Window& window, int anchor, bool french) {
-  const int* starts = kStarts[static_cast<int>(ChooseLayout(ref.ExtName, window, anchor))];
-  struct {
+void DecodeBlock(const char* name, const Window& window, int anchor,
+                 GenerationConstants* constants) {
+  const int* starts = kFieldStarts[static_cast<int>(ChooseLayout(name, window, anchor))];
+  const struct {
     char* field;
     int width;
-  } const fields[kFieldCount] = {
-      {ref.Session, 5},  {ref.Library, 3}, {ref.CrvCode, 6},
-      {ref.UserCode, 8}, {ref.GenTime, 8}, {ref.GenDate, 10},
+  } fields[kFieldCount] = {
+      {constants->session, 5}, {constants->library, 3}, {constants->code, 6},
+      {constants->user, 8},    {constants->time, 8},    {constants->date, 10},
   };
   for (int f = 0; f < kFieldCount; ++f) {
     CopyField(fields[f].field, fields[f].width, window, static_cast<long>(anchor) + starts[f]);
   }
-  if (!french) YearFirst(ref.GenDate);
 }
 
 }  // namespace korrin

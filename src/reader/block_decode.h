@@ -1,27 +1,22 @@
-// Decoding of the generation constants around an anchor in the window.
+// Decoding the generation constants of a block around its anchor.
 #pragma once
 
-#include "reader/program_ref.h"
+#include "common/program_record.h"
+#include "reader/window.h"
 
 namespace korrin {
-
-// The bytes read after a marker. Positions outside [0, w) are absent.
-struct Window {
-  const char* data;
-  int w;
-  // The byte at `pos`, or -1 when the position lies outside the window.
-  int At(long pos) const {
-    return pos >= 0 && pos < w ? static_cast<unsigned char>(data[pos]) : -1;
-  }
-};
 
 // The block arrangements, in the order they are tried.
 enum class Layout { A, B, C, D, E, F, G };
 
-Layout ChooseLayout(const char* ext_name, const Window& window, int anchor);
+// The layout of the block around `anchor`: A for the two special program
+// names, else the first of B to F whose separator stands at its distance
+// before the anchor, else G.
+Layout ChooseLayout(const char* name, const Window& window, int anchor);
 
-// Fills CrvCode, Session, Library, UserCode, GenTime and GenDate of `ref`
-// from the window; in English (`french` false) GenDate is put year-first.
-void LireRefCrv(ProgramRef& ref, const Window& window, int anchor, bool french);
+// Copies the six constants of the block around `anchor` into `constants`.
+// Nothing is validated; a field ends at its first NUL or at the window's edge.
+void DecodeBlock(const char* name, const Window& window, int anchor,
+                 GenerationConstants* constants);
 
 }  // namespace korrin

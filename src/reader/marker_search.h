@@ -4,9 +4,9 @@
 namespace korrin {
 
 constexpr char kMarker[] = "WORKING";
-constexpr int kMarkerLen = 7;
+constexpr int kMarkerLength = 7;
 
-// The same result as strnsrch(count, data, "WORKING"): the index of the first
+// The same result as FindBytes(count, data, "WORKING"): the index of the first
 // whole "WORKING" among the first `count` bytes of `data`, or -1.
 int FindMarker(const char* data, int count);
 

@@ -5,38 +5,54 @@
 
 #include <cstdio>
 
-#include "driver/run_state.h"
-#include "reader/program_ref.h"
+#include "common/language.h"
+#include "common/program_record.h"
+#include "common/totals.h"
 
 namespace korrin {
 
+struct ReportSettings {
+  Language language = Language::English;
+  bool new_page_code_on_every_title = false;  // "1" opens every page, the first included
+  bool title_with_third_field = false;        // the run date one column further right
+  const char* run_date = "";                  // 10 characters
+};
+
 class Report {
  public:
-  // Writes to `pEu`, which the driver opens and closes.
-  Report(FILE* pEu, const RunState& run) : pEu_(pEu), run_(run) {}
+  // Writes to `out`, which the caller opens and closes.
+  Report(FILE* out, const ReportSettings& settings) : out_(out), settings_(settings) {}
 
   // One list line: a new page if the current one is full, the detail line
   // if the block was found, the closing rule if the page became full.
-  void EditCrv(const ProgramRef& ref);
-  void EditEnt1();                       // page header
-  void EditRef1(const ProgramRef& ref);  // detail line
-  void EditBas();                        // closing rule
-  void EditStats();                      // totals
-  // Writes `ligne` after the control character; it counts `n` lines.
-  void EditLigne(int n);
+  void AddProgram(const ProgramRecord& record);
+  // After the last list line: the closing rule of a page still open, then
+  // the totals.
+  void Finish(const Totals& totals);
 
+  void StartPage();                               // the seven header lines
+  void WriteDetail(const ProgramRecord& record);  // nothing when not found
+  void WriteClosingRule();
+  void WriteTotals(const Totals& totals);
+
+  int lines_on_page() const { return lines_on_page_; }
+  int page() const { return page_; }
   // True once any write to the report failed.
-  bool WriteFailed() const { return failed_; }
-
-  int cptL = 0;  // lines on the current page; the driver primes it to 61
-  int cptP = 0;  // pages started
+  bool WriteFailed() const { return write_failed_; }
 
  private:
-  FILE* pEu_;
-  const RunState& run_;
-  char ligne[128] = {};
-  char saut[2] = {};
-  bool failed_ = false;
+  // Writes the control character and `line_`; the line counts as `counted`
+  // physical lines on the page.
+  void WriteLine(int counted);
+
+  FILE* out_;
+  ReportSettings settings_;
+  // Above the page limit, so that the first list line starts page 1.
+  int lines_on_page_ = 61;
+  int page_ = 0;
+  char line_[128] = {};
+  char control_[2] = {};  // empty until the first line is written
+  bool write_failed_ = false;
 };
 
 }  // namespace korrin

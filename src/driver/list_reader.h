@@ -1,10 +1,8 @@
-// What the driver takes from one line of the list file.
+// The list file: one program path per line.
 #pragma once
 
 #include <cstdio>
 #include <string_view>
-
-#include "reader/program_ref.h"
 
 namespace korrin {
 
@@ -12,9 +10,9 @@ namespace korrin {
 // is none the last ':'; the whole text when it holds none of them.
 std::string_view BaseName(std::string_view line);
 
-// Sets ExtName (the base name up to its first '.', at most 8 characters)
-// and Path (the whole line text) of `ref`.
-void TakeListLine(std::string_view line, ProgramRef& ref);
+// The program's external name: the base name up to its first '.', at most
+// 8 characters, NUL-terminated in `name`.
+void ExternalName(std::string_view line, char (&name)[9]);
 
 // Reads a list file line by line, whatever the line length: a line's text
 // ends before its newline or at its first NUL; a last line without a newline
@@ -26,8 +24,8 @@ class ListReader {
   ListReader(const ListReader&) = delete;
   ListReader& operator=(const ListReader&) = delete;
 
-  // The next line's text, valid until the next call; false at the end or on
-  // a read error.
+  // The next line's text, NUL-terminated in place and valid until the next
+  // call; false at the end or on a read error.
   bool Next(std::string_view* text);
   // True when the reading stopped before the end of the file: a read error,
   // or no memory left for a line.
@@ -35,7 +33,7 @@ class ListReader {
 
  private:
   FILE* list_;
-  char* data_ = nullptr;
+  char* line_ = nullptr;
   size_t capacity_ = 0;
 };
 

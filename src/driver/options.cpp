@@ -1,0 +1,89 @@
+#include "driver/options.h"
+
+namespace korrin {
+
+void PrintUsage(const Options& options, FILE* err) {
+  std::fprintf(err, "Usage : %s dest_file [-h] \n", options.program_name.c_str());
+}
+
+void PrintHelp(const Options& options, FILE* out, FILE* err) {
+  static const char kRule[] = "-----------------------------------------------------------";
+  std::fprintf(out, "\n%s\n", kRule);
+  std::fprintf(out,
+               options.language == Language::French
+                   ? "%-10s : edition des constantes corvane des programmes\n"
+                   : "%-10s : printing the corvane contants of the programs \n",
+               options.program_name.c_str());
+  std::fprintf(out, "%s\n\n", kRule);
+  std::fflush(out);  // the usage line goes to the other stream in between
+  PrintUsage(options, err);
+  std::fputs("\t-h        : help \n", out);
+  std::fputs("        dest_file : output file \n", out);
+}
+
+bool TakeOptionLetters(const std::string& argument, Options& options, FILE* err) {
+  for (size_t k = 1; k < argument.size(); ++k) {
+    const unsigned char letter = static_cast<unsigned char>(argument[k]);
+    switch (letter) {
+      case 'h':
+        options.help = true;
+        break;
+      case 'f':
+      case 'F':
+        options.language = Language::French;
+        break;
+      case 'e':
+      case 'E':
+        options.language = Language::English;
+        break;
+      case 'R':
+        options.status_line = true;
+        break;
+      case 'r':
+        options.title_with_third_field = true;
+        break;
+      case 'u':  // accepted, without effect
+      case 'l':
+      case 'o':
+      case 'c':
+        break;
+      default:
+        std::fprintf(err, "%s : -%c : unknown argument\n", options.program_name.c_str(), letter);
+        PrintUsage(options, err);
+        return false;
+    }
+  }
+  return true;
+}
+
+std::optional<int> ParseCommandLine(int argc, const char* const* argv, Options& options, FILE* out,
+                                    FILE* err) {
+  options.program_name = argc > 0 && argv[0] != nullptr ? argv[0] : "";
+  bool have_report_path = false;
+  for (int k = 1; k < argc; ++k) {
+    const std::string argument = argv[k];
+    if (!argument.empty() && argument[0] == '-') {
+      if (!TakeOptionLetters(argument, options, err)) return kExitUsage;
+    } else if (!have_report_path) {
+      options.report_path = argument;
+      have_report_path = true;
+    } else {
+      // No newline: the usage line follows on the same line.
+      std::fprintf(err, "%s : %s : error in parameters - erreur de parametre", argument.c_str(),
+                   options.program_name.c_str());
+      PrintUsage(options, err);
+      return kExitUsage;
+    }
+  }
+  if (!have_report_path) {
+    PrintUsage(options, err);
+    return kExitUsage;
+  }
+  if (options.help) {
+    PrintHelp(options, out, err);
+    return kExitOk;
+  }
+  return std::nullopt;
+}
+
+}  // namespace korrin

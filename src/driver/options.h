@@ -1,0 +1,39 @@
+// The command line: the report file, the option letters, help and usage.
+#pragma once
+
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "common/language.h"
+
+namespace korrin {
+
+struct Options {
+  std::string program_name;  // as invoked, for the messages
+  std::string report_path;   // the destination file
+  Language language = Language::English;
+  bool status_line = false;             // -R: progress on one terminal line, "1" on every title
+  bool title_with_third_field = false;  // -r
+  bool help = false;                    // -h
+};
+
+// Exit statuses.
+constexpr int kExitOk = 0;
+constexpr int kExitUsage = 1;  // a bad command line
+constexpr int kExitFile = 4;   // a file cannot be opened, read or written
+
+// Reads and validates the whole command line, then gives the help if asked.
+// Returns nothing when the run goes on, or the exit status once its
+// messages are written to `out` and `err`.
+std::optional<int> ParseCommandLine(int argc, const char* const* argv, Options& options, FILE* out,
+                                    FILE* err);
+
+// Takes the letters of one argument that begins with '-'. Returns false
+// after reporting a letter outside the table.
+bool TakeOptionLetters(const std::string& argument, Options& options, FILE* err);
+
+void PrintUsage(const Options& options, FILE* err);
+void PrintHelp(const Options& options, FILE* out, FILE* err);
+
+}  // namespace korrin

@@ -1,0 +1,50 @@
+#include "reader/file_bytes.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "reader/block_search.h"
+
+namespace korrin {
+
+// The first read takes the first chunk and a window, since most blocks lie
+// near the start; later reads double up to the buffer's size.
+constexpr int64_t kFirstRead = kChunkSize + 240;
+
+FileBytes::FileBytes(int fd, int64_t size, ScanBuffer& buffer)
+    : fd_(fd), size_(size), data_(buffer.bytes), next_read_(kFirstRead) {}
+
+int FileBytes::Get(int64_t from, int count, const char** bytes) {
+  const int64_t end = from + count;
+  if (end > data_start_ + data_length_ && !at_end_) Fill(from, end);
+  *bytes = data_ + (from - data_start_);
+  return static_cast<int>(std::max<int64_t>(0, std::min(end, data_start_ + data_length_) - from));
+}
+
+void FileBytes::Fill(int64_t from, int64_t end) {
+  if (end - data_start_ > kScanBufferSize) {  // keep only what is still wanted
+    const int64_t keep = data_start_ + data_length_ - from;
+    std::memmove(data_, data_ + (from - data_start_), static_cast<size_t>(keep));
+    data_start_ = from;
+    data_length_ = keep;
+  }
+  while (data_start_ + data_length_ < end && !at_end_) {
+    const int64_t room = kScanBufferSize - data_length_;
+    const int64_t want = std::min(room, std::max(end - data_start_ - data_length_, next_read_));
+    const ssize_t got = read(fd_, data_ + data_length_, static_cast<size_t>(want));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      at_end_ = true;  // the end, or an error: what was read is all there is
+      break;
+    }
+    data_length_ += got;
+    // A short read that reaches the size seen at open is the end.
+    if (got < want && size_ >= 0 && data_start_ + data_length_ >= size_) at_end_ = true;
+    next_read_ = std::min<int64_t>(next_read_ * 2, kScanBufferSize);
+  }
+}
+
+}  // namespace korrin

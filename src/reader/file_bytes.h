@@ -1,0 +1,39 @@
+// A forward-only view of an open program file through one fixed buffer.
+#pragma once
+
+#include <cstdint>
+
+namespace korrin {
+
+// The one buffer through which every program file is read. Its size bounds
+// the memory of a run whatever the file sizes.
+constexpr int kScanBufferSize = 128 * 1024;
+struct ScanBuffer {
+  char bytes[kScanBufferSize];
+};
+
+// The scan asks for the bytes at increasing positions; the view reads the
+// file forward with large reads, so bytes already read are never read again.
+class FileBytes {
+ public:
+  // `size` is the file's size when it was opened, or -1 when unknown.
+  FileBytes(int fd, int64_t size, ScanBuffer& buffer);
+
+  // Points `bytes` at the bytes from `from` on and returns how many there
+  // are: `count`, or fewer at the end of the file. `from` never goes back
+  // before the start of an earlier request's bytes.
+  int Get(int64_t from, int count, const char** bytes);
+
+ private:
+  void Fill(int64_t from, int64_t end);
+
+  int fd_;
+  int64_t size_;
+  char* data_;
+  int64_t data_start_ = 0;   // file position of data_[0]
+  int64_t data_length_ = 0;  // bytes held from data_start_ on
+  bool at_end_ = false;
+  int64_t next_read_;  // size of the next read
+};
+
+}  // namespace korrin
