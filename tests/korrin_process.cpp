@@ -27,7 +27,10 @@ bool UnderValgrind() {
 
 Outcome RunKorrin(const Invocation& inv) {
   int out_pipe[2], err_pipe[2];
-  if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) throw std::runtime_error("pipe");
+  // Close-on-exec: korrin inherits only the two ends made its standard streams.
+  if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) {
+    throw std::runtime_error("pipe");
+  }
   std::vector<const char*> argv{inv.argv0.c_str()};
   for (const std::string& a : inv.args) argv.push_back(a.c_str());
   argv.push_back(nullptr);
@@ -43,6 +46,10 @@ Outcome RunKorrin(const Invocation& inv) {
     } else {
       unsetenv("LIST");
     }
+    for (const std::string& variable : inv.env) putenv(const_cast<char*>(variable.c_str()));
+    if (inv.in_child) inv.in_child();
+    // Whatever the test process inherited (from ctest, a shell) stays out.
+    close_range(3, ~0U, 0);
     execv(KORRIN_BINARY, const_cast<char* const*>(argv.data()));
     _exit(127);
   }
@@ -91,6 +98,12 @@ Outcome RunKorrin(const Invocation& inv) {
   }
   o.status = !o.timed_out && WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
   return o;
+}
+
+std::vector<std::string> WithFaults(const std::string& faults) {
+  return {"KORRIN_FAULTS=" + faults, std::string("LD_PRELOAD=") + KORRIN_FAULT_SHIM,
+          // The shim comes before the sanitizer's runtime in a sanitized build.
+          "ASAN_OPTIONS=verify_asan_link_order=0"};
 }
 
 TempDir::TempDir() {

@@ -1,6 +1,7 @@
 // Runs the built korrin in a child process and collects what it leaves.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,7 +21,13 @@ struct Invocation {
   std::string cwd = ".";
   std::string argv0 = "korrin";
   int timeout_seconds = 60;
+  std::vector<std::string> env = {};    // NAME=VALUE, added to the environment
+  std::function<void()> in_child = {};  // runs in the child just before korrin starts
 };
+
+// The environment that loads the fault-injection library with `faults`
+// (see fault_shim.cpp) into korrin.
+std::vector<std::string> WithFaults(const std::string& faults);
 
 Outcome RunKorrin(const Invocation& inv);
 

@@ -1,5 +1,7 @@
 #include "driver/run.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -9,6 +11,7 @@
 #include "common/totals.h"
 #include "driver/list_reader.h"
 #include "driver/options.h"
+#include "driver/process_setup.h"
 #include "driver/run_date.h"
 #include "driver/status_line.h"
 #include "reader/program_reader.h"
@@ -48,10 +51,30 @@ void FormatToday(Language language, char (&run_date)[kRunDateSize]) {
   FormatRunDate(local, language, run_date);
 }
 
-// Reads the list file to its end, one report line per list line. Returns
-// false when a read fails before the end.
-bool ReadList(FILE* list, const Options& options, Totals& totals, Report& report) {
+// Says on standard output that a listed file could not be read for a
+// failure of the machine; the run goes on and ends with status 4.
+void ReportFileError(FileError error, std::string_view path) {
+  std::fputs(error == FileError::Open ? "Error opening file : " : "Error reading file : ", stdout);
+  std::fwrite(path.data(), 1, path.size(), stdout);
+  std::putc('\n', stdout);
+}
+
+// True when both paths name one existing file, links followed.
+bool SameFile(const char* a, const char* b) {
+  struct stat first, second;
+  return stat(a, &first) == 0 && stat(b, &second) == 0 && first.st_dev == second.st_dev &&
+         first.st_ino == second.st_ino;
+}
+
+struct ListOutcome {
+  bool read_to_end = true;   // false when a read of the list failed before its end
+  bool file_errors = false;  // a listed file could not be opened or read
+};
+
+// Reads the list file to its end, one report line per list line.
+ListOutcome ReadList(FILE* list, const Options& options, Totals& totals, Report& report) {
   static ScanBuffer buffer;
+  ListOutcome outcome;
   ListReader reader(list);
   std::string_view path;
   while (reader.Next(&path)) {
@@ -63,21 +86,31 @@ bool ReadList(FILE* list, const Options& options, Totals& totals, Report& report
       Announce(path, options);
       totals.total_bytes += static_cast<uint64_t>(scan.size);
     }
+    if (scan.error != FileError::None) {
+      ReportFileError(scan.error, path);
+      outcome.file_errors = true;
+    }
     report.AddProgram(scan.record);
   }
-  return !reader.Failed();
+  outcome.read_to_end = !reader.Failed();
+  return outcome;
 }
 
 }  // namespace
 
 int Run(int argc, const char* const* argv) {
+  if (!PrepareProcess()) return kExitFile;
   SetUpStatusLine();
   Options options;
   if (const std::optional<int> status = ParseCommandLine(argc, argv, options, stdout, stderr)) {
     return *status;
   }
 
-  UniqueFile report_file(std::fopen(options.report_path.c_str(), "w"));
+  // Emptying the report must never destroy the list it is about to read.
+  const char* list_path = std::getenv("LIST");
+  UniqueFile report_file(list_path != nullptr && SameFile(list_path, options.report_path.c_str())
+                             ? nullptr
+                             : std::fopen(options.report_path.c_str(), "w"));
   if (!report_file) {
     std::printf("Error opening dest_file : %s\n", options.report_path.c_str());
     return kExitFile;
@@ -90,7 +123,6 @@ int Run(int argc, const char* const* argv) {
                                .title_with_third_field = options.title_with_third_field,
                                .run_date = run_date});
 
-  const char* list_path = std::getenv("LIST");
   if (list_path == nullptr) {
     std::printf("Assign LIST not found\n");
     return kExitFile;
@@ -101,13 +133,13 @@ int Run(int argc, const char* const* argv) {
     return kExitFile;
   }
   Totals totals;
-  const bool read_ok = ReadList(list.get(), options, totals, report);
+  const ListOutcome outcome = ReadList(list.get(), options, totals, report);
   report.Finish(totals);
   list.reset();
   const bool write_ok = !report.WriteFailed() && !std::ferror(report_file.get()) &&
                         std::fclose(report_file.release()) == 0;
-  int exit_status = kExitOk;
-  if (!read_ok) {
+  int exit_status = outcome.file_errors ? kExitFile : kExitOk;
+  if (!outcome.read_to_end) {
     std::printf("Error reading LIST file\n");
     exit_status = kExitFile;
   }

@@ -36,13 +36,15 @@ void FileBytes::Fill(int64_t from, int64_t end) {
     const int64_t want = std::min(room, std::max(end - data_start_ - data_length_, next_read_));
     const ssize_t got = read(fd_, data_ + data_length_, static_cast<size_t>(want));
     if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      at_end_ = true;  // the end, or an error: what was read is all there is
+    if (got <= 0) {  // the end, or an error: what was read is all there is
+      read_failed_ = got < 0;
+      at_end_ = true;
       break;
     }
     data_length_ += got;
-    // A short read that reaches the size seen at open is the end.
-    if (got < want && size_ >= 0 && data_start_ + data_length_ >= size_) at_end_ = true;
+    // A short read is not the end; but once the size seen at open is
+    // reached, the read that would return 0 is spared.
+    if (size_ > 0 && data_start_ + data_length_ >= size_) at_end_ = true;
     next_read_ = std::min<int64_t>(next_read_ * 2, kScanBufferSize);
   }
 }

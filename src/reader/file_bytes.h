@@ -16,13 +16,18 @@ struct ScanBuffer {
 // file forward with large reads, so bytes already read are never read again.
 class FileBytes {
  public:
-  // `size` is the file's size when it was opened, or -1 when unknown.
+  // `size` is the file's size when it was opened; 0 or -1 when it tells
+  // nothing (an empty-looking special file), in which case the view reads on
+  // until a read returns 0.
   FileBytes(int fd, int64_t size, ScanBuffer& buffer);
 
   // Points `bytes` at the bytes from `from` on and returns how many there
   // are: `count`, or fewer at the end of the file. `from` never goes back
   // before the start of an earlier request's bytes.
   int Get(int64_t from, int count, const char** bytes);
+
+  // True when a read failed: the file then ends where the bytes read end.
+  bool ReadFailed() const { return read_failed_; }
 
  private:
   void Fill(int64_t from, int64_t end);
@@ -33,6 +38,7 @@ class FileBytes {
   int64_t data_start_ = 0;   // file position of data_[0]
   int64_t data_length_ = 0;  // bytes held from data_start_ on
   bool at_end_ = false;
+  bool read_failed_ = false;
   int64_t next_read_;  // size of the next read
 };
 

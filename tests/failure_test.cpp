@@ -1,0 +1,280 @@
+// The report is never lost or silently wrong: failures of the machine made
+// to happen, through a preloaded fault-injection library (fault_shim.cpp) or
+// the real mechanisms (closed descriptors, a pipe closed by its reader,
+// resource limits), each checked for both streams, the status and the report.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "korrin_process.h"
+
+namespace korrin_test {
+namespace {
+
+// A program found in its first chunk: 267 bytes.
+const std::string kProgram = std::string(250, '.') + "WORKINGA 12345LIB";
+
+// A program of 30000 bytes whose block lies past the first reads.
+std::string FarProgram() {
+  std::string text(30000, '.');
+  text.replace(25000, 14, "WORKINGX 12345");
+  return text;
+}
+
+struct Expected {
+  std::string out;
+  int status;
+  int files;       // the count line of the report
+  long long size;  // the size line
+  int found;       // detail lines
+};
+
+// Checks a finished run against `e`, and returns the report.
+std::string Check(const Outcome& o, const TempDir& dir, const Expected& e) {
+  EXPECT_FALSE(o.timed_out);
+  EXPECT_EQ(o.out, e.out);
+  EXPECT_EQ(o.err, "");
+  EXPECT_EQ(o.status, e.status);
+  std::string report = ReadFile(dir / "out.txt");
+  EXPECT_NE(report.find("files........: " + std::to_string(e.files) + "\n"), std::string::npos);
+  EXPECT_NE(report.find("size.......................: " + std::to_string(e.size) + "\n"),
+            std::string::npos)
+      << report;
+  int found = 0;
+  for (const std::string detail : {"\n I A  ", "\n I X  "}) {
+    for (size_t p = report.find(detail); p != std::string::npos; p = report.find(detail, p + 1)) {
+      ++found;
+    }
+  }
+  EXPECT_EQ(found, e.found);
+  return report;
+}
+
+std::string Lines(std::initializer_list<std::string> lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\n";
+  return text;
+}
+
+// Each row lists a.cbl, x.cbl, a.cbl with faults on x.cbl.
+struct FaultRow {
+  const char* name;
+  const char* faults;
+  Expected expected;
+};
+
+const std::string kA = "File processed : a.cbl";
+const std::string kX = "File processed : x.cbl";
+
+const FaultRow kFaultRows[] = {
+    // The machine fails: a message, the run goes on, status 4.
+    {"OpenEio", "x.cbl=open-eio", {Lines({kA, "Error opening file : x.cbl", kA}), 4, 3, 534, 2}},
+    {"OpenEmfile",
+     "x.cbl=open-emfile",
+     {Lines({kA, "Error opening file : x.cbl", kA}), 4, 3, 534, 2}},
+    {"OpenEnfile",
+     "x.cbl=open-enfile",
+     {Lines({kA, "Error opening file : x.cbl", kA}), 4, 3, 534, 2}},
+    {"OpenEnomem",
+     "x.cbl=open-enomem",
+     {Lines({kA, "Error opening file : x.cbl", kA}), 4, 3, 534, 2}},
+    {"FstatFails",
+     "x.cbl=fstat-eio",
+     {Lines({kA, "Error opening file : x.cbl", kA}), 4, 3, 534, 2}},
+    // The read fails past the first chunk: the file counts whole, the block
+    // beyond the error is not found.
+    {"ReadEioMidway",
+     "x.cbl=read-eio-after:12000",
+     {Lines({kA, kX, "Error reading file : x.cbl", kA}), 4, 3, 30534, 2}},
+    {"ReadEioAtOnce",
+     "x.cbl=read-eio-after:0",
+     {Lines({kA, kX, "Error reading file : x.cbl", kA}), 4, 3, 30534, 2}},
+    // Interrupted calls are retried; short reads are not the end.
+    {"OpenInterrupted", "x.cbl=open-eintr", {Lines({kA, kX, kA}), 0, 3, 30534, 3}},
+    {"ReadInterrupted", "x.cbl=read-eintr", {Lines({kA, kX, kA}), 0, 3, 30534, 3}},
+    {"ShortReads", "x.cbl=read-max:100", {Lines({kA, kX, kA}), 0, 3, 30534, 3}},
+    {"ShortReadsOfASizeZeroFile",
+     "x.cbl=size-zero,read-max:100",
+     {Lines({kA, kX, kA}), 0, 3, 534, 3}},
+    {"ShortReadsInterrupted",
+     "x.cbl=read-max:3000,read-eintr",
+     {Lines({kA, kX, kA}), 0, 3, 30534, 3}},
+};
+
+class FileFaults : public testing::TestWithParam<FaultRow> {};
+
+TEST_P(FileFaults, MachineFailuresAreReportedAndTheRunGoesOn) {
+  const FaultRow& row = GetParam();
+  TempDir dir;
+  WriteFile(dir / "a.cbl", kProgram);
+  WriteFile(dir / "x.cbl", FarProgram());
+  WriteFile(dir / "p.lst", "a.cbl\nx.cbl\na.cbl\n");
+  const Outcome o = RunKorrin(
+      {.args = {"out.txt"}, .list = "p.lst", .cwd = dir.path(), .env = WithFaults(row.faults)});
+  Check(o, dir, row.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, FileFaults, testing::ValuesIn(kFaultRows),
+                         [](const testing::TestParamInfo<FaultRow>& info) {
+                           return info.param.name;
+                         });
+
+TEST(FileFaults, ErrorsOfThePathStaySilent) {
+  TempDir dir;
+  WriteFile(dir / "a.cbl", kProgram);
+  symlink("loop", (dir / "loop").c_str());
+  const std::string list = Lines(
+      {"missing.cbl", "a.cbl/under-a-file", "loop", std::string(300, 'n') + ".cbl", "", "a.cbl"});
+  WriteFile(dir / "p.lst", list);
+  const Outcome o = RunKorrin({.args = {"out.txt"}, .list = "p.lst", .cwd = dir.path()});
+  Check(o, dir, {Lines({kA}), 0, 6, 267, 1});
+}
+
+// The sanitizers reserve far more address space than any limit here allows,
+// and valgrind keeps descriptors of its own.
+bool LimitsDisturbed() {
+#if defined(__SANITIZE_ADDRESS__)
+  return true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  return true;
+#endif
+#endif
+  return UnderValgrind();
+}
+
+void Limit(int resource, rlim_t value) {
+  const rlimit limit{value, value};
+  if (setrlimit(resource, &limit) != 0) _exit(126);
+}
+
+std::string Repeat(const std::string& text, int times) {
+  std::string all;
+  for (int k = 0; k < times; ++k) all += text;
+  return all;
+}
+
+TEST(Surroundings, ClosedStandardStreamsAreNotTakenByTheFiles) {
+  TempDir dir;
+  WriteFile(dir / "a.cbl", kProgram);
+  // More progress than one stdio buffer holds, so that it is written mid-run.
+  WriteFile(dir / "p.lst", Repeat("a.cbl\n", 300));
+  const Outcome whole = RunKorrin({.args = {"whole.txt"}, .list = "p.lst", .cwd = dir.path()});
+  ASSERT_EQ(whole.status, 0);
+  // Every standard stream closed in turn, then all three: the report and
+  // the list never take their descriptors, so nothing else lands in the
+  // report.
+  for (const std::vector<int>& closed : {std::vector<int>{0}, {1}, {2}, {0, 1, 2}}) {
+    unlink((dir / "out.txt").c_str());
+    const Outcome o =
+        RunKorrin({.args = {"out.txt"}, .list = "p.lst", .cwd = dir.path(), .in_child = [closed] {
+                     for (const int fd : closed) close(fd);
+                   }});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(ReadFile(dir / "out.txt"), ReadFile(dir / "whole.txt")) << closed.size();
+  }
+}
+
+TEST(Surroundings, ProgressPipeClosedByItsReader) {
+  TempDir dir;
+  WriteFile(dir / "a.cbl", kProgram);
+  WriteFile(dir / "p.lst", Repeat("a.cbl\n", 3000));  // progress beyond any pipe buffer
+  const Outcome o =
+      RunKorrin({.args = {"out.txt"}, .list = "p.lst", .cwd = dir.path(), .in_child = [] {
+                   int ends[2];
+                   if (pipe(ends) != 0) _exit(126);
+                   close(ends[0]);  // the reader is gone
+                   dup2(ends[1], 1);
+                   close(ends[1]);
+                 }});
+  EXPECT_EQ(o.status, 0);
+  const std::string report = ReadFile(dir / "out.txt");
+  EXPECT_NE(report.find("files........: 3000\n     Total size.......................: 801000\n"),
+            std::string::npos);
+}
+
+TEST(Surroundings, FileSizeLimitIsAWriteFailure) {
+  TempDir dir;
+  WriteFile(dir / "a.cbl", kProgram);
+  WriteFile(dir / "p.lst", Repeat("a.cbl\n", 100));
+  const Outcome whole = RunKorrin({.args = {"whole.txt"}, .list = "p.lst", .cwd = dir.path()});
+  ASSERT_EQ(whole.status, 0);
+  const Outcome o =
+      RunKorrin({.args = {"out.txt"}, .list = "p.lst", .cwd = dir.path(), .in_child = [] {
+                   Limit(RLIMIT_FSIZE, 4096);
+                 }});
+  EXPECT_EQ(o.status, 4);
+  EXPECT_EQ(o.out, Repeat(kA + "\n", 100) + "Error writing dest_file : out.txt\n");
+  // What fits under the limit is the report's true beginning.
+  const std::string cut = ReadFile(dir / "out.txt");
+  EXPECT_EQ(cut.size(), 4096u);
+  EXPECT_EQ(cut, ReadFile(dir / "whole.txt").substr(0, 4096));
+}
+
+TEST(Surroundings, NoMemoryForAListLineEndsTheListAsAReadError) {
+  if (LimitsDisturbed()) GTEST_SKIP() << "address-space limits do not apply under sanitizers";
+  TempDir dir;
+  WriteFile(dir / "a.cbl", kProgram);
+  struct Case {
+    int line_mib;
+    rlim_t limit_kib;
+    bool must_fail;  // the line cannot fit at all
+  } const cases[] = {{10, 26000, false}, {64, 48000, true}};
+  for (const Case& c : cases) {
+    WriteFile(dir / "p.lst", "a.cbl\n" + std::string(c.line_mib << 20, 'x') + "\na.cbl\n");
+    const rlim_t limit = c.limit_kib << 10;
+    const Outcome o =
+        RunKorrin({.args = {"out.txt"}, .list = "p.lst", .cwd = dir.path(), .in_child = [limit] {
+                     Limit(RLIMIT_AS, limit);
+                   }});
+    // Either the line fits and the run is whole, or the list ends there as a
+    // read error after the report is closed; never an abort.
+    if (c.must_fail || o.status != 0) {
+      Check(o, dir, {Lines({kA, "Error reading LIST file"}), 4, 1, 267, 1});
+    } else {
+      Check(o, dir, {Lines({kA, kA}), 0, 3, 534, 2});
+    }
+  }
+}
+
+TEST(Surroundings, DescriptorLimitIsReportedForEachFile) {
+  if (LimitsDisturbed()) GTEST_SKIP() << "the sanitizers and valgrind use descriptors of their own";
+  TempDir dir;
+  WriteFile(dir / "a.cbl", kProgram);
+  WriteFile(dir / "p.lst", Repeat("a.cbl\n", 3));
+  // 0, 1, 2, the report and the list: no descriptor left for a program.
+  const Outcome o =
+      RunKorrin({.args = {"out.txt"}, .list = "p.lst", .cwd = dir.path(), .in_child = [] {
+                   Limit(RLIMIT_NOFILE, 5);
+                 }});
+  Check(o, dir, {Repeat("Error opening file : a.cbl\n", 3), 4, 3, 0, 0});
+}
+
+TEST(Surroundings, TheReportNeverOverwritesTheList) {
+  TempDir dir;
+  WriteFile(dir / "a.cbl", kProgram);
+  const std::string list = "a.cbl\n";
+  WriteFile(dir / "p.lst", list);
+  ASSERT_EQ(symlink("p.lst", (dir / "link.lst").c_str()), 0);
+  ASSERT_EQ(link((dir / "p.lst").c_str(), (dir / "hard.lst").c_str()), 0);
+  for (const char* report : {"p.lst", "link.lst", "hard.lst", "./p.lst"}) {
+    const Outcome o = RunKorrin({.args = {report}, .list = "p.lst", .cwd = dir.path()});
+    EXPECT_EQ(o.status, 4);
+    EXPECT_EQ(o.out, std::string("Error opening dest_file : ") + report + "\n");
+    EXPECT_EQ(ReadFile(dir / "p.lst"), list);
+  }
+  // Through the list's link too; another existing file is emptied as ever.
+  Outcome o = RunKorrin({.args = {"p.lst"}, .list = "link.lst", .cwd = dir.path()});
+  EXPECT_EQ(o.status, 4);
+  EXPECT_EQ(ReadFile(dir / "p.lst"), list);
+  WriteFile(dir / "out.txt", "an old report");
+  o = RunKorrin({.args = {"out.txt"}, .list = "p.lst", .cwd = dir.path()});
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(ReadFile(dir / "out.txt").find("an old report"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace korrin_test

@@ -1,0 +1,237 @@
+// A preloaded library that makes system calls fail on chosen files, for the
+// end-to-end tests of korrin's I/O error paths. KORRIN_FAULTS holds rules
+// "PATTERN=FAULT[,FAULT...]" separated by ';'. A rule applies to every open
+// whose path contains PATTERN and to the descriptor that open returns.
+// Faults:
+//   open-eio, open-emfile, open-enfile, open-enomem: the open fails so
+//   open-eintr: the first three opens fail with EINTR
+//   fstat-eio: fstat of the descriptor fails with EIO
+//   size-zero: fstat reports a size of 0
+//   read-max:N: each read returns at most N bytes
+//   read-eintr: every other read fails with EINTR
+//   read-eio-after:N: reads fail with EIO once N bytes have been read
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+struct Rule {
+  char pattern[256] = {};
+  int open_errno = 0;
+  bool open_eintr = false;
+  bool fstat_eio = false;
+  bool size_zero = false;
+  long read_max = 0;
+  bool read_eintr = false;
+  long read_eio_after = -1;
+  std::atomic<int> eintr_left{3};
+};
+
+constexpr int kMaxRules = 8;
+constexpr int kMaxFds = 4096;
+
+struct Faults {
+  Rule rules[kMaxRules];
+  int count = 0;
+  std::atomic<int> rule_of_fd[kMaxFds];  // rule index + 1, or 0
+  std::atomic<long> bytes_read[kMaxFds];
+  std::atomic<long> reads[kMaxFds];
+
+  Faults() {
+    for (int fd = 0; fd < kMaxFds; ++fd) rule_of_fd[fd] = 0;
+    const char* spec = std::getenv("KORRIN_FAULTS");
+    while (spec != nullptr && *spec != '\0' && count < kMaxRules) {
+      const char* end = std::strchr(spec, ';');
+      if (end == nullptr) end = spec + std::strlen(spec);
+      Parse(spec, end, rules[count++]);
+      spec = *end == ';' ? end + 1 : end;
+    }
+  }
+
+  static void Parse(const char* from, const char* end, Rule& rule) {
+    const char* equals = static_cast<const char*>(std::memchr(from, '=', end - from));
+    if (equals == nullptr) return;
+    std::memcpy(rule.pattern, from, std::min<size_t>(equals - from, sizeof rule.pattern - 1));
+    for (const char* fault = equals + 1; fault < end;) {
+      const char* comma = static_cast<const char*>(std::memchr(fault, ',', end - fault));
+      if (comma == nullptr) comma = end;
+      auto is = [&](const char* name) { return std::strncmp(fault, name, std::strlen(name)) == 0; };
+      auto number = [&](const char* name) { return std::atol(fault + std::strlen(name)); };
+      if (is("open-eio")) rule.open_errno = EIO;
+      if (is("open-emfile")) rule.open_errno = EMFILE;
+      if (is("open-enfile")) rule.open_errno = ENFILE;
+      if (is("open-enomem")) rule.open_errno = ENOMEM;
+      if (is("open-eintr")) rule.open_eintr = true;
+      if (is("fstat-eio")) rule.fstat_eio = true;
+      if (is("size-zero")) rule.size_zero = true;
+      if (is("read-max:")) rule.read_max = number("read-max:");
+      if (is("read-eintr")) rule.read_eintr = true;
+      if (is("read-eio-after:")) rule.read_eio_after = number("read-eio-after:");
+      fault = comma + 1;
+    }
+  }
+
+  Rule* ForPath(const char* path) {
+    for (int k = 0; k < count; ++k) {
+      if (path != nullptr && std::strstr(path, rules[k].pattern) != nullptr) return &rules[k];
+    }
+    return nullptr;
+  }
+  Rule* ForFd(int fd) {
+    if (fd < 0 || fd >= kMaxFds || rule_of_fd[fd] == 0) return nullptr;
+    return &rules[rule_of_fd[fd] - 1];
+  }
+};
+
+Faults& TheFaults() {
+  static Faults faults;
+  return faults;
+}
+
+template <typename Function>
+Function Next(const char* name) {
+  return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
+
+int Open(const char* path, int flags, mode_t mode) {
+  static const auto real = Next<int (*)(const char*, int, ...)>("open");
+  Faults& faults = TheFaults();
+  Rule* rule = faults.ForPath(path);
+  if (rule != nullptr && rule->open_errno != 0) {
+    errno = rule->open_errno;
+    return -1;
+  }
+  if (rule != nullptr && rule->open_eintr && rule->eintr_left.fetch_sub(1) > 0) {
+    errno = EINTR;
+    return -1;
+  }
+  const int fd = real(path, flags, mode);
+  if (fd >= 0 && fd < kMaxFds) {
+    faults.rule_of_fd[fd] = rule == nullptr ? 0 : static_cast<int>(rule - faults.rules) + 1;
+    faults.bytes_read[fd] = 0;
+    faults.reads[fd] = 0;
+  }
+  return fd;
+}
+
+// Applies the fstat faults of `fd` to a result of the real call.
+int AfterStat(int fd, int result, struct stat* st) {
+  Rule* rule = TheFaults().ForFd(fd);
+  if (rule == nullptr || result != 0) return result;
+  if (rule->fstat_eio) {
+    errno = EIO;
+    return -1;
+  }
+  if (rule->size_zero) st->st_size = 0;
+  return result;
+}
+
+ssize_t Read(int fd, void* buffer, size_t count) {
+  static const auto real = Next<ssize_t (*)(int, void*, size_t)>("read");
+  Faults& faults = TheFaults();
+  Rule* rule = faults.ForFd(fd);
+  if (rule == nullptr) return real(fd, buffer, count);
+  if (rule->read_eintr && faults.reads[fd]++ % 2 == 0) {
+    errno = EINTR;
+    return -1;
+  }
+  if (rule->read_eio_after >= 0) {
+    const long left = rule->read_eio_after - faults.bytes_read[fd];
+    if (left <= 0) {
+      errno = EIO;
+      return -1;
+    }
+    count = std::min<size_t>(count, static_cast<size_t>(left));
+  }
+  if (rule->read_max > 0) count = std::min<size_t>(count, static_cast<size_t>(rule->read_max));
+  const ssize_t got = real(fd, buffer, count);
+  if (got > 0) faults.bytes_read[fd] += got;
+  return got;
+}
+
+}  // namespace
+
+extern "C" {
+
+// The mode argument exists only with O_CREAT.
+mode_t ModeArgument(int flags, va_list args) {
+  // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): the caller started the list
+  return (flags & O_CREAT) != 0 ? va_arg(args, mode_t) : 0;
+}
+
+int open(const char* path, int flags, ...) {
+  va_list args;
+  va_start(args, flags);
+  const mode_t mode = ModeArgument(flags, args);
+  va_end(args);
+  return Open(path, flags, mode);
+}
+int open64(const char* path, int flags, ...) {
+  va_list args;
+  va_start(args, flags);
+  const mode_t mode = ModeArgument(flags, args);
+  va_end(args);
+  return Open(path, flags, mode);
+}
+// NOLINTNEXTLINE(bugprone-reserved-identifier): the C library's own name
+int __open_2(const char* path, int flags) {
+  return Open(path, flags, 0);
+}
+// NOLINTNEXTLINE(bugprone-reserved-identifier): the C library's own name
+int __open64_2(const char* path, int flags) {
+  return Open(path, flags, 0);
+}
+
+ssize_t read(int fd, void* buffer, size_t count) {
+  return Read(fd, buffer, count);
+}
+// NOLINTNEXTLINE(bugprone-reserved-identifier): the C library's own name
+ssize_t __read_chk(int fd, void* buffer, size_t count, size_t) {
+  return Read(fd, buffer, count);
+}
+
+int close(int fd) {
+  static const auto real = Next<int (*)(int)>("close");
+  if (fd >= 0 && fd < kMaxFds) TheFaults().rule_of_fd[fd] = 0;
+  return real(fd);
+}
+
+int fstat(int fd, struct stat* st) {
+  static const auto real = Next<int (*)(int, struct stat*)>("fstat");
+  return AfterStat(fd, real(fd, st), st);
+}
+int fstat64(int fd, struct stat64* st) {
+  static const auto real = Next<int (*)(int, struct stat64*)>("fstat64");
+  return AfterStat(fd, real(fd, st), reinterpret_cast<struct stat*>(st));
+}
+
+// korrin may ask for fstat through syscall(SYS_fstat, ...).
+long syscall(long number, ...) {
+  static const auto real = Next<long (*)(long, ...)>("syscall");
+  va_list args;
+  va_start(args, number);
+  long a[6];
+  for (long& value : a) value = va_arg(args, long);
+  va_end(args);
+  const long result = real(number, a[0], a[1], a[2], a[3], a[4], a[5]);
+#ifdef SYS_fstat
+  if (number == SYS_fstat) {
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): the argument is the caller's pointer
+    auto* st = reinterpret_cast<struct stat*>(a[1]);
+    return AfterStat(static_cast<int>(a[0]), static_cast<int>(result), st);
+  }
+#endif
+  return result;
+}
+
+}  // extern "C"
