@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The floor of the benchmark: for every path of the list on standard input,
 // open, read at most LIMIT bytes (the whole file when LIMIT is -1) with
 // large reads, close. Nothing else; with a second argument "stat", also

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes the benchmark corpus, deterministic from a seed:
 //   make_corpus DIR WORKLOAD [SEED] [BIG_MIB]
 // WORKLOAD is many, deep, big or missing; writes DIR/WORKLOAD.lst and the files.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Times korrin against peer tools and a floor on four workloads, with a warm
 # page cache, interleaving the commands over ROUNDS rounds (default 7).
 set -euo pipefail

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command line over arbitrary argument vectors: arguments are the input
 // split at NUL bytes. The paths that end the process return a status here.
 #include <cstdint>

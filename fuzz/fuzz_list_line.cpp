@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The list file's lines over arbitrary bytes: line splitting, base name,
 // external name and path.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The report writer over arbitrary records and counters: every line stays
 // within the line buffer, and the page state stays in its range.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The block search and the decoder over arbitrary file bytes and an
 // arbitrary external name, through the scanner the program runs, checked
 // against a literal in-memory model of the scan. The decoder gets a window of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Hostile and odd input, one row each: what korrin prints on both streams,
 // its exit status, and the report it leaves. Every run has a time limit.
 #include <gtest/gtest.h>
@@ -61,7 +62,7 @@ void Program(const TempDir& dir) {
 const Row kRows[] = {
     {"Directory", nullptr, ".\n", {"out.txt"}, "", "", 0, 1, 0, 0},
     {"Fifo",
-     [](const TempDir& d) { mkfifo((d / "fifo").c_str(), 0600); },
+     [](const TempDir& d) { ASSERT_EQ(mkfifo((d / "fifo").c_str(), 0600), 0); },
      "fifo\n",
      {"out.txt"},
      "",
@@ -75,7 +76,7 @@ const Row kRows[] = {
     {"LinkToRegularFile",
      [](const TempDir& d) {
        Program(d);
-       symlink("a.cbl", (d / "A.lnk").c_str());
+       ASSERT_EQ(symlink("a.cbl", (d / "A.lnk").c_str()), 0);
      },
      "A.lnk\n",
      {"out.txt"},
@@ -86,7 +87,7 @@ const Row kRows[] = {
      267,
      1},
     {"DanglingLink",
-     [](const TempDir& d) { symlink("nowhere", (d / "dead.cbl").c_str()); },
+     [](const TempDir& d) { ASSERT_EQ(symlink("nowhere", (d / "dead.cbl").c_str()), 0); },
      "dead.cbl\n",
      {"out.txt"},
      "",

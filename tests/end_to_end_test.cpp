@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs the built korrin and checks its standard output, standard error,
 // exit status and the files it leaves.
 #include <gtest/gtest.h>
@@ -135,10 +136,10 @@ TEST(CommandLine, OptionsMayStandAnywhere) {
     std::vector<std::string> args;
     std::string first_line;  // of the report: control, title
   } const cases[] = {
-      {{"-R", "out.txt", "-f"}, "1" + std::string(58, ' ') + "@DATE@@@@@  Page   1"},
-      {{"out.txt", "-fR"}, "1" + std::string(58, ' ') + "@DATE@@@@@  Page   1"},
-      {{"out.txt", "-f", "-e"}, " " + std::string(58, ' ') + "@DATE@@@@@  Page   1"},
-      {{"out.txt", "-", "-ulocrr"}, " " + std::string(59, ' ') + "@DATE@@@@@ Page   1"},
+      {{"-R", "out.txt", "-f"}, TitleLine("1", 58, "@DATE@@@@@", "  Page   1")},
+      {{"out.txt", "-fR"}, TitleLine("1", 58, "@DATE@@@@@", "  Page   1")},
+      {{"out.txt", "-f", "-e"}, TitleLine(" ", 58, "@DATE@@@@@", "  Page   1")},
+      {{"out.txt", "-", "-ulocrr"}, TitleLine(" ", 59, "@DATE@@@@@", " Page   1")},
   };
   for (const Case& c : cases) {
     const Outcome o = RunKorrin({.args = c.args, .list = "pgm.lst", .cwd = dir.path()});
@@ -192,20 +193,22 @@ TEST(Examples, StatusLineAndThirdTitleField) {
   for (int k = 0; k < 12; ++k) status += "File processed : \n";
   EXPECT_EQ(o.out, status);  // no capabilities for the empty terminal name
   std::string expected = WithDate(Golden("examples_en.txt"), date);
-  expected.replace(0, 79, "1" + std::string(59, ' ') + date + " Page   1");
+  expected.replace(0, 79, TitleLine("1", 59, date, " Page   1"));
   EXPECT_EQ(ReadFile(dir / "report.txt"), expected);
 }
 
+// A closing rule, with its control.
+const std::string kRule = std::string(" ").append(79, '-').append("\n");
+
 // The page header of page `page`, English, without -r, with `control` on its title.
 std::string Header(const std::string& control, int page, const std::string& date) {
-  char number[16];
-  std::snprintf(number, sizeof number, "%3d", page);
-  const std::string rule = " " + std::string(79, '-') + "\n";
-  return control + std::string(58, ' ') + date + "  Page " + number + "\n\n" +
-         "                            PROGRAMS GENERATION DATE\n" + rule +
+  char page_number[32];
+  std::snprintf(page_number, sizeof page_number, "  Page %3d\n\n", page);
+  return TitleLine(control, 58, date, page_number) +
+         "                            PROGRAMS GENERATION DATE\n" + kRule +
          " I EXTERNAL I CRV    I GENER.     I SESS. I LIB.I UTIL.    I GENER.   I Return I\n"
          " I NAME     I CODE   I DATE       I NUM.  I     I CODE     I TIME     I code   I\n" +
-         rule;
+         kRule;
 }
 
 TEST(Pages, FullPagesAndTheirControls) {
@@ -216,7 +219,6 @@ TEST(Pages, FullPagesAndTheirControls) {
                                 std::string(300, ' '));
   const std::string detail =
       " I P1       I A01010 I 2023/06/14 I 10234 I ACH I MARTIN   I 14:32:05 I 0      I\n";
-  const std::string rule = " " + std::string(79, '-') + "\n";
   struct Case {
     int programs;
     bool R;
@@ -235,7 +237,7 @@ TEST(Pages, FullPagesAndTheirControls) {
     for (int k = 0; k < c.programs; ++k) {
       if (k % 53 == 0) expected += Header(c.R ? "1" : k == 0 ? " " : "\f", k / 53 + 1, date);
       expected += detail;
-      if (k % 53 == 52 || k == c.programs - 1) expected += rule;
+      if (k % 53 == 52 || k == c.programs - 1) expected += kRule;
     }
     expected += " \n \n     Number of processed files........: " + std::to_string(c.programs) +
                 "\n     Total size.......................: " + std::to_string(c.programs * 687) +

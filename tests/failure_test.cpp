@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The report is never lost or silently wrong: failures of the machine made
 // to happen, through a preloaded fault-injection library (fault_shim.cpp) or
 // the real mechanisms (closed descriptors, a pipe closed by its reader,
@@ -104,6 +105,10 @@ const FaultRow kFaultRows[] = {
      {Lines({kA, kX, kA}), 0, 3, 30534, 3}},
 };
 
+void PrintTo(const FaultRow& row, std::ostream* os) {
+  *os << row.name;
+}
+
 class FileFaults : public testing::TestWithParam<FaultRow> {};
 
 TEST_P(FileFaults, MachineFailuresAreReportedAndTheRunGoesOn) {
@@ -125,7 +130,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, FileFaults, testing::ValuesIn(kFaultRows),
 TEST(FileFaults, ErrorsOfThePathStaySilent) {
   TempDir dir;
   WriteFile(dir / "a.cbl", kProgram);
-  symlink("loop", (dir / "loop").c_str());
+  ASSERT_EQ(symlink("loop", (dir / "loop").c_str()), 0);
   const std::string list = Lines(
       {"missing.cbl", "a.cbl/under-a-file", "loop", std::string(300, 'n') + ".cbl", "", "a.cbl"});
   WriteFile(dir / "p.lst", list);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A preloaded library that makes system calls fail on chosen files, for the
 // end-to-end tests of korrin's I/O error paths. KORRIN_FAULTS holds rules
 // "PATTERN=FAULT[,FAULT...]" separated by ';'. A rule applies to every open

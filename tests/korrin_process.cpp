@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "korrin_process.h"
 
 #include <fcntl.h>
@@ -140,6 +141,13 @@ std::string Today(bool french) {
   char out[korrin::kRunDateSize];
   korrin::FormatRunDate(local, french ? korrin::Language::French : korrin::Language::English, out);
   return out;
+}
+
+std::string TitleLine(const std::string& control, int blanks, const std::string& date,
+                      const std::string& rest) {
+  std::string line = control;
+  line.append(static_cast<size_t>(blanks), ' ').append(date).append(rest);
+  return line;
 }
 
 std::string WithDate(std::string golden, const std::string& date) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs the built korrin in a child process and collects what it leaves.
 #pragma once
 
@@ -56,6 +57,12 @@ bool Exists(const std::string& path);
 
 // The run date as korrin prints it today, in French or English.
 std::string Today(bool french);
+
+// A title line of the report: its control, `blanks` blanks, the run date,
+// then `rest` (the page). Built by appending, which also keeps GCC 12's
+// -Wrestrict false positive on `"x" + std::string` out of optimized builds.
+std::string TitleLine(const std::string& control, int blanks, const std::string& date,
+                      const std::string& rest);
 
 // Puts `date` where golden reports hold the placeholder "@DATE@@@@@".
 std::string WithDate(std::string golden, const std::string& date);

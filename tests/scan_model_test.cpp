@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The scanner against a deliberately literal model of the scan: stdio reads
 // of 10000 bytes, a seek back of 7, byte-by-byte compares. Thousands of
 // generated files put markers, names and slashes around chunk boundaries and

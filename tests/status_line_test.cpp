@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "driver/status_line.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "reader/text.h"
 
 #include <gtest/gtest.h>

@@ -1,18 +1,16 @@
 #!/usr/bin/env bash
-# Says which Debian package to install when a build prerequisite is missing.
-# With the argument "test", the test prerequisites are checked too.
+# SPDX-License-Identifier: MIT
+# Says which Debian package to install when a build command is missing. The
+# libraries (ncurses, GoogleTest) are looked for by CMake itself, which names
+# their packages when it cannot find them.
 missing=0
-need() {  # need TEST PACKAGE WHAT
-  if ! eval "$1" >/dev/null 2>&1; then
-    echo "korrin: $3 not found; install it with: apt-get install $2" >&2
+need() {  # need COMMAND PACKAGE
+  if ! command -v "$1" >/dev/null 2>&1; then
+    echo "korrin: $1 not found; install it with: apt-get install $2" >&2
     missing=1
   fi
 }
-need 'command -v cmake' cmake 'cmake'
-need 'command -v c++' g++ 'a C++ compiler (c++)'
-need 'command -v make' make 'make'
-need 'test -f /usr/include/termcap.h' libncurses-dev 'the ncurses headers (termcap.h)'
-if [ "${1:-}" = test ]; then
-  need 'test -f /usr/include/gtest/gtest.h' libgtest-dev 'GoogleTest (gtest/gtest.h)'
-fi
+need cmake cmake
+need c++ g++
+need make make
 exit $missing

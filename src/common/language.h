@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The language of the progress label, the run date, the report and the help.
 #pragma once
 

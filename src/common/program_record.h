@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the report prints for one line of the list: the program's name and,
 // when its constant block was found, the generation constants decoded from it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The counts printed at the end of the report.
 #pragma once
 

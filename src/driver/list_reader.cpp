@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "driver/list_reader.h"
 
 #include <sys/types.h>

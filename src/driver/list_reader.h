@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The list file: one program path per line.
 #pragma once
 

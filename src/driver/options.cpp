@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "driver/options.h"
 
 namespace korrin {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command line: the report file, the option letters, help and usage.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "driver/process_setup.h"
 
 #include <fcntl.h>

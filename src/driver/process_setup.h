@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the process settles before it touches any file.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "driver/run.h"
 
 #include <sys/stat.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One run of korrin, from the command line to the exit status.
 #pragma once
 

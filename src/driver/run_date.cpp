@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "driver/run_date.h"
 
 #include <cstdio>

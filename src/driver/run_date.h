@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The run date printed in every page's title line.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The console status line of option -R: one terminal line that every new
 // message replaces, through the terminal library's termcap interface.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "reader/block_decode.h"
 
 #include <algorithm>

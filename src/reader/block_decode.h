@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Decoding the generation constants of a block around its anchor.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "reader/block_search.h"
 
 #include "reader/marker_search.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The search for the constant block in a program file: the marker "WORKING",
 // then, in the bytes that follow it, the program's name or a date's slashes.
 #pragma once

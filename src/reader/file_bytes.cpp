@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "reader/file_bytes.h"
 
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A forward-only view of an open program file through one fixed buffer.
 #pragma once
 

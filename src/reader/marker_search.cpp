@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "reader/marker_search.h"
 
 #include <cstdint>

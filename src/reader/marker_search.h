@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fast search for the marker in a chunk.
 #pragma once
 

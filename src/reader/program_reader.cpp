@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "reader/program_reader.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading one listed program file: open it, check that it is a regular file,
 // find and decode its constant block, close it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Small byte-string helpers of the block search.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The bytes that follow one marker in a program file: where the search looks
 // for the program's name and the decoder reads the constant block.
 #pragma once

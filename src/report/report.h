@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The paged report: a 79-column listing whose lines start with a
 // carriage-control character, one detail line per found program, and the
 // totals at the end.
