@@ -34,6 +34,13 @@ test: prereqs
 	@bash tools/run-tests.sh $(ASAN) "the tests again, with AddressSanitizer and UndefinedBehaviorSanitizer ($(ASAN))" \
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORRIN_WERROR=ON -DKORRIN_SANITIZE=ON
 
+# The tests built with ThreadSanitizer: korrin reads ahead on worker threads.
+TSAN := $(BUILD)/tsan
+.PHONY: tsan
+tsan: prereqs
+	@bash tools/run-tests.sh $(TSAN) "the tests with ThreadSanitizer ($(TSAN))" \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORRIN_WERROR=ON -DKORRIN_TSAN=ON
+
 clean:
 	rm -rf $(BUILD)
 

@@ -141,14 +141,7 @@ TEST(FileFaults, ErrorsOfThePathStaySilent) {
 // The sanitizers reserve far more address space than any limit here allows,
 // and valgrind keeps descriptors of its own.
 bool LimitsDisturbed() {
-#if defined(__SANITIZE_ADDRESS__)
-  return true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-  return true;
-#endif
-#endif
-  return UnderValgrind();
+  return SanitizedBuild() || UnderValgrind();
 }
 
 void Limit(int resource, rlim_t value) {

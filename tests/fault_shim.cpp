@@ -11,6 +11,8 @@
 //   read-max:N: each read returns at most N bytes
 //   read-eintr: every other read fails with EINTR
 //   read-eio-after:N: reads fail with EIO once N bytes have been read
+// KORRIN_OPEN_LOG names a file to which every open appends a line: "main"
+// or "worker" (the thread that opened), a blank, and the path.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -21,6 +23,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -104,8 +107,24 @@ Function Next(const char* name) {
   return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
 }
 
+// Appends "main PATH" or "worker PATH" to the open log, if there is one.
+void LogOpen(int (*real_open)(const char*, int, ...), const char* path) {
+  static const char* const log = std::getenv("KORRIN_OPEN_LOG");
+  if (log == nullptr || path == nullptr || std::strcmp(path, log) == 0) return;
+  char line[4200];
+  const int length =
+      std::snprintf(line, sizeof line, "%s %s\n", gettid() == getpid() ? "main" : "worker", path);
+  const int fd = real_open(log, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) return;
+  static const auto real_write = Next<ssize_t (*)(int, const void*, size_t)>("write");
+  static const auto real_close = Next<int (*)(int)>("close");
+  real_write(fd, line, static_cast<size_t>(std::min<int>(length, sizeof line - 1)));
+  real_close(fd);
+}
+
 int Open(const char* path, int flags, mode_t mode) {
   static const auto real = Next<int (*)(const char*, int, ...)>("open");
+  LogOpen(real, path);
   Faults& faults = TheFaults();
   Rule* rule = faults.ForPath(path);
   if (rule != nullptr && rule->open_errno != 0) {

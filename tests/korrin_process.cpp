@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -24,6 +25,17 @@ namespace korrin_test {
 
 bool UnderValgrind() {
   return std::getenv("KORRIN_TEST_UNDER_VALGRIND") != nullptr;
+}
+
+bool SanitizedBuild() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  return true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+  return true;
+#endif
+#endif
+  return false;
 }
 
 Outcome RunKorrin(const Invocation& inv) {
@@ -105,6 +117,13 @@ std::vector<std::string> WithFaults(const std::string& faults) {
   return {"KORRIN_FAULTS=" + faults, std::string("LD_PRELOAD=") + KORRIN_FAULT_SHIM,
           // The shim comes before the sanitizer's runtime in a sanitized build.
           "ASAN_OPTIONS=verify_asan_link_order=0"};
+}
+
+void PinToOneProcessor() {
+  cpu_set_t one;
+  CPU_ZERO(&one);
+  CPU_SET(sched_getcpu() < 0 ? 0 : sched_getcpu(), &one);
+  if (sched_setaffinity(0, sizeof one, &one) != 0) _exit(126);
 }
 
 TempDir::TempDir() {

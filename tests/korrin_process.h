@@ -30,11 +30,18 @@ struct Invocation {
 // (see fault_shim.cpp) into korrin.
 std::vector<std::string> WithFaults(const std::string& faults);
 
+// For `in_child`: korrin may then run on one processor only.
+void PinToOneProcessor();
+
 Outcome RunKorrin(const Invocation& inv);
 
 // True when the tests run under valgrind (make memcheck), which cannot pass
 // korrin the program name the test chose.
 bool UnderValgrind();
+
+// True in the AddressSanitizer and ThreadSanitizer builds, whose runtimes
+// reserve address space and descriptors of their own.
+bool SanitizedBuild();
 
 // A fresh directory under the system's temporary directory, removed at the
 // end of its scope.

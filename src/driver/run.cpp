@@ -13,6 +13,7 @@
 #include "driver/list_reader.h"
 #include "driver/options.h"
 #include "driver/process_setup.h"
+#include "driver/read_ahead.h"
 #include "driver/run_date.h"
 #include "driver/status_line.h"
 #include "reader/program_reader.h"
@@ -72,29 +73,65 @@ struct ListOutcome {
   bool file_errors = false;  // a listed file could not be opened or read
 };
 
-// Reads the list file to its end, one report line per list line.
-ListOutcome ReadList(FILE* list, const Options& options, Totals& totals, Report& report) {
-  static ScanBuffer buffer;
+// What the run does with one list line once its file is read, in list order:
+// announce it, report its error, count it, print its report line.
+void TakeLine(std::string_view path, const ProgramScan& scan, const Options& options,
+              Totals& totals, ListOutcome& outcome, Report& report) {
+  ++totals.files_listed;
+  if (scan.opened) {
+    Announce(path, options);
+    totals.total_bytes += static_cast<uint64_t>(scan.size);
+  }
+  if (scan.error != FileError::None) {
+    ReportFileError(scan.error, path);
+    outcome.file_errors = true;
+  }
+  report.AddProgram(scan.record);
+}
+
+// Reads the list file to its end, one report line per list line. The files
+// of the next lines are read ahead while earlier lines are reported.
+ListOutcome ReadList(FILE* list, FileIdentity report_identity, const Options& options,
+                     Totals& totals, Report& report) {
+  static ScanBuffer long_path_buffer;
   ListOutcome outcome;
   ListReader reader(list);
+  ReadAhead ahead(ReadAhead::WorkersForThisMachine(), report_identity);
   std::string_view path;
-  while (reader.Next(&path)) {
-    ++totals.files_listed;
-    char name[9];
-    ExternalName(path, name);
-    const ProgramScan scan = ReadProgram(path.data(), name, buffer);
-    if (scan.opened) {
-      Announce(path, options);
-      totals.total_bytes += static_cast<uint64_t>(scan.size);
+  bool list_ended = false;
+  bool long_path_waiting = false;  // in the reader's buffer, read after the queued lines
+  for (;;) {
+    while (!list_ended && !long_path_waiting && !ahead.Full()) {
+      if (!reader.Next(&path)) {
+        list_ended = true;
+      } else if (ReadAhead::Fits(path)) {
+        ahead.Add(path);
+      } else {
+        long_path_waiting = true;
+      }
     }
-    if (scan.error != FileError::None) {
-      ReportFileError(scan.error, path);
-      outcome.file_errors = true;
+    if (!ahead.Empty()) {
+      const QueuedLine& line = ahead.TakeOldest();
+      TakeLine({line.path, line.path_length}, line.scan, options, totals, outcome, report);
+    } else if (long_path_waiting) {
+      char name[9];
+      ExternalName(path, name);
+      TakeLine(path, ReadProgram(path.data(), name, long_path_buffer), options, totals, outcome,
+               report);
+      long_path_waiting = false;
+    } else {
+      break;
     }
-    report.AddProgram(scan.record);
   }
   outcome.read_to_end = !reader.Failed();
   return outcome;
+}
+
+// The identity of the open report, so that it is never read ahead.
+FileIdentity IdentityOf(FILE* file) {
+  struct stat st;
+  if (fstat(fileno(file), &st) != 0) return {};
+  return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
 }
 
 }  // namespace
@@ -134,7 +171,8 @@ int Run(int argc, const char* const* argv) {
     return kExitFile;
   }
   Totals totals;
-  const ListOutcome outcome = ReadList(list.get(), options, totals, report);
+  const ListOutcome outcome =
+      ReadList(list.get(), IdentityOf(report_file.get()), options, totals, report);
   report.Finish(totals);
   list.reset();
   const bool write_ok = !report.WriteFailed() && !std::ferror(report_file.get()) &&

@@ -46,47 +46,51 @@ bool IsMachineFailure(int error) {
 
 }  // namespace
 
-int OpenProgram(const char* path, int64_t* size, FileError* error) {
-  int fd;
+OpenedProgram OpenProgram(const char* path) {
+  OpenedProgram file;
   do {
-    fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) {
-    *error = IsMachineFailure(errno) ? FileError::Open : FileError::None;
-    return -1;
+    file.fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  } while (file.fd < 0 && errno == EINTR);
+  if (file.fd < 0) {
+    file.error = IsMachineFailure(errno) ? FileError::Open : FileError::None;
+    return file;
   }
   struct stat st;
-  if (FileStatus(fd, &st) != 0) {
-    close(fd);
-    *error = FileError::Open;
-    return -1;
+  const int status = FileStatus(file.fd, &st);
+  if (status != 0 || !S_ISREG(st.st_mode)) {
+    close(file.fd);
+    file.fd = -1;
+    file.error = status != 0 ? FileError::Open : FileError::None;
+    return file;
   }
-  if (!S_ISREG(st.st_mode)) {
-    close(fd);
-    *error = FileError::None;
-    return -1;
-  }
-  *size = static_cast<int64_t>(st.st_size);
-  *error = FileError::None;
-  return fd;
+  file.size = static_cast<int64_t>(st.st_size);
+  file.identity = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+  return file;
 }
 
-ProgramScan ReadProgram(const char* path, const char* name, ScanBuffer& buffer) {
+ProgramScan ScanProgram(OpenedProgram& file, const char* name, ScanBuffer& buffer) {
   ProgramScan scan;
   std::strncpy(scan.record.name, name, sizeof scan.record.name - 1);
-  const int fd = OpenProgram(path, &scan.size, &scan.error);
-  if (fd < 0) return scan;
-  const DescriptorCloser closer{fd};
+  scan.error = file.error;
+  if (file.fd < 0) return scan;
+  const DescriptorCloser closer{file.fd};
+  file.fd = -1;
   scan.opened = true;
+  scan.size = file.size;
   UpperCase(scan.record.name);
-  FileBytes file(fd, scan.size, buffer);
+  FileBytes bytes(closer.fd, file.size, buffer);
   Window window;
-  const int anchor = FindBlock(file, scan.record.name, &window);
-  if (file.ReadFailed()) scan.error = FileError::Read;
+  const int anchor = FindBlock(bytes, scan.record.name, &window);
+  if (bytes.ReadFailed()) scan.error = FileError::Read;
   if (anchor < 0) return scan;
   DecodeBlock(scan.record.name, window, anchor, &scan.record.constants);
   scan.record.found = true;
   return scan;
+}
+
+ProgramScan ReadProgram(const char* path, const char* name, ScanBuffer& buffer) {
+  OpenedProgram file = OpenProgram(path);
+  return ScanProgram(file, name, buffer);
 }
 
 }  // namespace korrin

@@ -26,13 +26,31 @@ struct ProgramScan {
   ProgramRecord record;  // the upper-cased name, and the constants if found
 };
 
-// Opens `path` for reading if it names a regular file (links followed), and
-// returns the descriptor with `size` set. Otherwise returns -1, with `error`
-// telling whether the machine failed. Never blocks on a FIFO or a device.
-int OpenProgram(const char* path, int64_t* size, FileError* error);
+// Which file a descriptor holds, whatever the path that led to it.
+struct FileIdentity {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
 
-// Reads the file at `path` for the program called `name` (as listed, at most
-// 8 characters), through `buffer`.
+// A listed file once opened: a regular file (fd >= 0), or the reason it is
+// not, with `error` telling whether the machine failed.
+struct OpenedProgram {
+  int fd = -1;
+  int64_t size = 0;  // the size seen at open
+  FileError error = FileError::None;
+  FileIdentity identity;
+};
+
+// Opens `path` for reading if it names a regular file (links followed).
+// Never blocks on a FIFO or a device.
+OpenedProgram OpenProgram(const char* path);
+
+// Scans and decodes an opened file for the program called `name` (as
+// listed, at most 8 characters) through `buffer`, and closes it.
+ProgramScan ScanProgram(OpenedProgram& file, const char* name, ScanBuffer& buffer);
+
+// OpenProgram, then ScanProgram.
 ProgramScan ReadProgram(const char* path, const char* name, ScanBuffer& buffer);
 
 }  // namespace korrin

@@ -1,0 +1,90 @@
+// SPDX-License-Identifier: MIT
+// Reading the programs of the next list lines on worker threads while the
+// run reports the earlier ones, so that both processors work and the disk
+// always has reads waiting. Results are taken in list order.
+#pragma once
+
+#include <pthread.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string_view>
+
+#include "reader/program_reader.h"
+
+namespace korrin {
+
+// One list line on its way through the look-ahead.
+struct QueuedLine {
+  static constexpr size_t kPathCapacity = 4096;  // with its NUL; the longest path Linux opens
+  char path[kPathCapacity];
+  size_t path_length;
+  char name[9];
+  ProgramScan scan;
+  bool done;          // `scan` is ready, or the line is left to its turn
+  bool read_at_turn;  // to be read by the caller when it takes the line
+};
+
+class ReadAhead {
+ public:
+  static constexpr int kMaxWorkers = 4;
+  static constexpr int kSlots = 64;
+  static constexpr uint64_t kWakeBatch = 8;
+
+  // Starts `workers` threads (0 to kMaxWorkers; 0 reads each line at its
+  // turn, one line at a time). A file whose identity is `report`'s is only
+  // ever read at its turn, since the run is writing it.
+  ReadAhead(int workers, FileIdentity report);
+  ~ReadAhead();
+  ReadAhead(const ReadAhead&) = delete;
+  ReadAhead& operator=(const ReadAhead&) = delete;
+
+  // True when no more lines can be queued before one is taken.
+  bool Full() const;
+  bool Empty() const;
+  // Whether `path` can be queued: longer paths must be read by the caller,
+  // after every queued line is taken.
+  static bool Fits(std::string_view path) { return path.size() < QueuedLine::kPathCapacity; }
+  // Queues a list line whose path Fits.
+  void Add(std::string_view path);
+  // Waits for the oldest queued line and returns it, read; it stays valid,
+  // and its slot taken, until the next call.
+  const QueuedLine& TakeOldest();
+
+  // The number of workers worth starting on this machine: none when the
+  // process may run on one processor only.
+  static int WorkersForThisMachine();
+
+ private:
+  struct WorkerStart {
+    ReadAhead* read_ahead;
+    ScanBuffer* buffer;
+  };
+  static void* WorkerMain(void* start);
+  void Work(ScanBuffer& buffer);
+  void ReadAtTurn(QueuedLine& line);
+
+  FileIdentity report_;
+  int workers_ = 0;
+  int capacity_;
+  pthread_t threads_[kMaxWorkers] = {};
+  WorkerStart starts_[kMaxWorkers] = {};
+  QueuedLine lines_[kSlots];
+  // Line numbers, counted from the start of the run: lines before `taken_`
+  // are done with, those before `claimed_` are with a worker, and those
+  // before `added_` are queued.
+  uint64_t taken_ = 0;
+  uint64_t claimed_ = 0;
+  uint64_t added_ = 0;
+  bool stopping_ = false;
+  bool resting_ = false;  // workers claim nothing while the caller retries an open
+  int idle_workers_ = 0;
+  int working_ = 0;  // workers reading a line
+  bool caller_waiting_ = false;
+  mutable std::mutex mutex_;
+  std::condition_variable work_queued_;
+  std::condition_variable line_done_;
+};
+
+}  // namespace korrin
