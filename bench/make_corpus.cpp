@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
     }
     list = path + "\n";
   } else if (workload == "missing") {
-    for (int k = 0; k < 10000; ++k) list += sub + "/absent/P" + std::to_string(k) + ".cbl\n";
+    for (int k = 0; k < 100000; ++k) list += sub + "/absent/P" + std::to_string(k) + ".cbl\n";
   } else {
     std::fprintf(stderr, "make_corpus: unknown workload %s\n", workload.c_str());
     return 2;

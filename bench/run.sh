@@ -1,57 +1,98 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Times korrin against peer tools and a floor on four workloads, with a warm
-# page cache, interleaving the commands over ROUNDS rounds (default 7).
+# Times korrin against peer tools and floors, interleaving the commands over
+# ROUNDS rounds (default 7), and prints korrin's ratio to each (medians).
+#   bench/run.sh          warm page cache: many, deep, big, missing
+#   COLD=1 bench/run.sh   cold cache: 20 000 files of "many", the caches
+#                         dropped before every timed run
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROUNDS=${ROUNDS:-7}
 SEED=${SEED:-1}
+COLD=${COLD:-0}
 OUT=build/bench
 CORPUS=$OUT/corpus
 KORRIN=build/release/korrin
 mkdir -p "$OUT"
 
-[ -x /usr/bin/time ] || apt-get install -y time >/dev/null
+# Tools the bench needs; installed where this runs as root.
+install_if_missing() {  # COMMAND PACKAGE
+  command -v "$1" >/dev/null && return 0
+  if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
+    { apt-get install -y -qq "$2" || { apt-get update -qq && apt-get install -y -qq "$2"; }; } \
+      >/dev/null 2>&1 || true
+  fi
+  command -v "$1" >/dev/null
+}
+install_if_missing /usr/bin/time time || { echo "bench: /usr/bin/time is needed (apt-get install time)" >&2; exit 1; }
+have_rg=1
+install_if_missing rg ripgrep || { have_rg=0; echo "bench: ripgrep not installed (apt-get install ripgrep): no rg column" >&2; }
+
 cmake -S . -B build/release $(command -v ninja >/dev/null && echo -G Ninja) \
   -DCMAKE_BUILD_TYPE=Release -DKORRIN_TESTS=OFF >/dev/null
 cmake --build build/release --target korrin >/dev/null
-g++ -O2 -std=c++20 -o "$OUT/make_corpus" bench/make_corpus.cpp
-g++ -O2 -std=c++20 -o "$OUT/floor" bench/floor.cpp
+for tool in make_corpus floor evict; do g++ -O2 -std=c++20 -o "$OUT/$tool" "bench/$tool.cpp"; done
 
 # The big file is 2 GiB, or 1 GiB when the disk is short.
 free_mib=$(df -Pm "$OUT" | awk 'NR==2 {print $4}')
 BIG_MIB=2048
 [ "$free_mib" -gt 8192 ] || BIG_MIB=1024
 for w in many deep big missing; do
-  if [ ! -f "$CORPUS/$w.lst" ]; then
+  # The missing list grew from 10 000 to 100 000 paths; rewrite an old one.
+  if [ ! -f "$CORPUS/$w.lst" ] || { [ $w = missing ] && [ "$(wc -l <"$CORPUS/$w.lst")" -lt 100000 ]; }; then
     echo "writing the $w corpus..." >&2
     "$OUT/make_corpus" "$CORPUS" "$w" "$SEED" "$BIG_MIB"
   fi
 done
+head -n 20000 "$CORPUS/many.lst" >"$CORPUS/cold.lst"
+
+# Empties the caches before a cold run: all of them as root, else the page
+# cache of the listed files.
+drop_caches() {  # LIST
+  sync
+  if ! { echo 3 >/proc/sys/vm/drop_caches; } 2>/dev/null; then "$OUT/evict" <"$1"; fi
+}
+cold_note=""
+if [ "$COLD" = 1 ] && ! { echo 3 >/proc/sys/vm/drop_caches; } 2>/dev/null; then
+  cold_note=" (page cache evicted with posix_fadvise; directories and inodes stay cached)"
+fi
 
 now() { date +%s%N; }
 median() { sort -n | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
 
-# The commands of a workload, as "name|command" lines.
+# The commands of a workload, as "name|command" lines; korrin first.
 commands() {
   local list=$CORPUS/$1.lst limit=-1
-  [ "$1" = many ] && limit=10240  # the first chunk and a window
+  [ "$1" = many ] || [ "$1" = cold ] && limit=10240  # the first chunk and a window
   echo "korrin|LIST=$list $KORRIN $OUT/report.txt >/dev/null"
   echo "grep|xargs -d '\n' -a $list grep -F -l -- WORKING >/dev/null 2>&1 || true"
-  [ "$1" = big ] && echo "grep-c|grep -F -c WORKING \$(cat $list) >/dev/null || true"
-  echo "cat|xargs -d '\n' -a $list cat >/dev/null 2>&1 || true"
+  if [ $have_rg = 1 ]; then
+    if [ "$1" = big ]; then
+      echo "rg|rg --no-config -F -c WORKING \$(cat $list) >/dev/null 2>&1 || true"
+    else
+      echo "rg|xargs -d '\n' -a $list rg --no-config -F -l -- WORKING >/dev/null 2>&1 || true"
+    fi
+  fi
+  if [ "$1" = cold ]; then
+    echo "cat-P16|xargs -d '\n' -P16 -n 64 -a $list cat >/dev/null 2>&1 || true"
+  else
+    echo "cat|xargs -d '\n' -a $list cat >/dev/null 2>&1 || true"
+  fi
   echo "floor|$OUT/floor $limit < $list >/dev/null"
   echo "floor+stat|$OUT/floor $limit stat < $list >/dev/null"
 }
 
+workloads="many deep big missing"
+[ "$COLD" = 1 ] && workloads="cold"
 summary=""
-for w in many deep big missing; do
+for w in $workloads; do
   mapfile -t cmds < <(commands "$w")
   declare -A times=()
-  for c in "${cmds[@]}"; do eval "${c#*|}"; done  # warm-up, untimed
+  [ "$COLD" = 1 ] || for c in "${cmds[@]}"; do eval "${c#*|}"; done  # warm-up, untimed
   for ((r = 0; r < ROUNDS; r++)); do
     for c in "${cmds[@]}"; do
+      [ "$COLD" = 1 ] && drop_caches "$CORPUS/$w.lst"
       t0=$(now); eval "${c#*|}"; t1=$(now)
       times[${c%%|*}]+="$(( (t1 - t0) / 1000 )) "
     done
@@ -63,13 +104,16 @@ for w in many deep big missing; do
     med[$n]=$(tr ' ' '\n' <<<"${times[$n]}" | grep . | median)
     printf ' %s %.3f s' "$n" "$(awk -v u="${med[$n]}" 'BEGIN {print u / 1e6}')"
   done
+  [ "$COLD" = 1 ] && drop_caches "$CORPUS/$w.lst"
   rss=$(/usr/bin/time -f %M env LIST="$CORPUS/$w.lst" "$KORRIN" "$OUT/report.txt" 2>&1 >/dev/null | tail -1)
   printf '; korrin peak RSS %s KiB\n' "$rss"
-  k=${med[korrin]}
-  line="$w: korrin/grep $(ratio "$k" "${med[grep]}") korrin/cat $(ratio "$k" "${med[cat]}") korrin/floor $(ratio "$k" "${med[floor]}") korrin/floor+stat $(ratio "$k" "${med[floor+stat]}")"
-  [ "$w" = big ] && line+=" korrin/grep-c $(ratio "$k" "${med[grep-c]}")"
+  line="$w:"
+  for c in "${cmds[@]:1}"; do
+    n=${c%%|*}
+    line+=" korrin/$n $(ratio "${med[korrin]}" "${med[$n]}")"
+  done
   printf '  %s\n' "$line"
-  summary+="$w grep $(ratio "$k" "${med[grep]}") cat $(ratio "$k" "${med[cat]}") floor $(ratio "$k" "${med[floor]}") floor+stat $(ratio "$k" "${med[floor+stat]}") rss ${rss}K; "
+  summary+="${line#*:} rss ${rss}K; "
   unset times med
 done
-echo "summary (korrin time / peer time, medians of $ROUNDS): ${summary%; }"
+echo "summary (korrin time / peer time, medians of $ROUNDS${cold_note}): ${summary%; }"

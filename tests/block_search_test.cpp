@@ -8,6 +8,7 @@
 #include <string>
 
 #include "korrin_process.h"
+#include "reader/large_file_search.h"
 
 namespace korrin {
 namespace {
@@ -20,17 +21,30 @@ struct Found {
   std::string window;
 };
 
-// Runs the scan over `content` for the (already upper-cased) name.
-Found Scan(const std::string& content, const char* name) {
+Found ScanOnce(const std::string& path, int64_t size, const char* name) {
   static ScanBuffer buffer;
-  TempDir dir;
-  WriteFile(dir / "pgm", content);
-  const int fd = open((dir / "pgm").c_str(), O_RDONLY);
-  FileBytes file(fd, static_cast<int64_t>(content.size()), buffer);
+  const int fd = open(path.c_str(), O_RDONLY);
+  FileBytes file(fd, size, buffer);
   Window window;
   const int anchor = FindBlock(file, name, &window);
   close(fd);
   return {anchor, anchor < 0 ? "" : std::string(window.data, static_cast<size_t>(window.length))};
+}
+
+// Runs the scan over `content` for the (already upper-cased) name: plainly,
+// then searched as a large file would be (in page-long segments, mapped and
+// read, on two threads), which must change nothing.
+Found Scan(const std::string& content, const char* name) {
+  TempDir dir;
+  WriteFile(dir / "pgm", content);
+  const auto size = static_cast<int64_t>(content.size());
+  Found plain = ScanOnce(dir / "pgm", size, name);
+  AllowLargeFileSearch(1, 1, 4096);
+  const Found split = ScanOnce(dir / "pgm", size, name);
+  AllowLargeFileSearch(0);
+  EXPECT_EQ(split.anchor, plain.anchor) << "large-file search, " << size << " bytes";
+  EXPECT_EQ(split.window, plain.window) << "large-file search, " << size << " bytes";
+  return plain;
 }
 
 // `size` filler bytes with `text` written at each given position.

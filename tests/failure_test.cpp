@@ -7,6 +7,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -250,6 +251,47 @@ TEST(Surroundings, DescriptorLimitIsReportedForEachFile) {
                    Limit(RLIMIT_NOFILE, 5);
                  }});
   Check(o, dir, {Repeat("Error opening file : a.cbl\n", 3), 4, 3, 0, 0});
+}
+
+TEST(Surroundings, AFileCutWhileItIsScannedEndsWhereItWasCut) {
+  TempDir dir;
+  // Large enough to be searched in mapped and read segments, on two threads
+  // or pinned on one; mostly a hole. Cut under a mapping, the file raises
+  // SIGBUS, which must end only the search, not the run.
+  constexpr off_t kSize = off_t{48} << 20;
+  constexpr off_t kMarker = off_t{40} << 20;
+  WriteFile(dir / "big.cbl", "");
+  ASSERT_EQ(truncate((dir / "big.cbl").c_str(), kSize), 0);
+  WriteFile(dir / "p.lst", "big.cbl\n");
+  struct Case {
+    off_t cut_to;
+    int found;
+  } const cases[] = {{off_t{20} << 20, 0}, {off_t{44} << 20, 1}};
+  for (const Case& c : cases) {
+    for (const bool pinned : {false, true}) {
+      {
+        std::fstream file(dir / "big.cbl", std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(kMarker);
+        file << "WORKINGBIG 1";
+      }
+      ASSERT_EQ(truncate((dir / "big.cbl").c_str(), kSize), 0);
+      const Outcome o =
+          RunKorrin({.args = {"out.txt"},
+                     .list = "p.lst",
+                     .cwd = dir.path(),
+                     .env = WithFaults("big.cbl=truncate-after-stat:" + std::to_string(c.cut_to)),
+                     .in_child = [pinned] {
+                       if (pinned) PinToOneProcessor();
+                     }});
+      // The size seen at open counts; no error: the file simply ended.
+      EXPECT_EQ(o.out, "File processed : big.cbl\n");
+      EXPECT_EQ(o.status, 0);
+      const std::string report = ReadFile(dir / "out.txt");
+      EXPECT_NE(report.find("size.......................: 50331648\n"), std::string::npos);
+      EXPECT_EQ(report.find(" I BIG      I") != std::string::npos, c.found == 1)
+          << c.cut_to << (pinned ? " pinned" : "");
+    }
+  }
 }
 
 TEST(Surroundings, TheReportNeverOverwritesTheList) {

@@ -11,6 +11,9 @@
 //   read-max:N: each read returns at most N bytes
 //   read-eintr: every other read fails with EINTR
 //   read-eio-after:N: reads fail with EIO once N bytes have been read
+//   truncate-after-stat:N: once korrin has taken the file's size, the file
+//     named PATTERN is cut to N bytes, as another process might do while it
+//     is scanned
 // KORRIN_OPEN_LOG names a file to which every open appends a line: "main"
 // or "worker" (the thread that opened), a blank, and the path.
 #include <dlfcn.h>
@@ -38,6 +41,7 @@ struct Rule {
   long read_max = 0;
   bool read_eintr = false;
   long read_eio_after = -1;
+  std::atomic<long> truncate_after_stat{-1};
   std::atomic<int> eintr_left{3};
 };
 
@@ -81,6 +85,7 @@ struct Faults {
       if (is("read-max:")) rule.read_max = number("read-max:");
       if (is("read-eintr")) rule.read_eintr = true;
       if (is("read-eio-after:")) rule.read_eio_after = number("read-eio-after:");
+      if (is("truncate-after-stat:")) rule.truncate_after_stat = number("truncate-after-stat:");
       fault = comma + 1;
     }
   }
@@ -153,14 +158,17 @@ int AfterStat(int fd, int result, struct stat* st) {
     return -1;
   }
   if (rule->size_zero) st->st_size = 0;
+  const long cut_to = rule->truncate_after_stat.exchange(-1);
+  if (cut_to >= 0) truncate(rule->pattern, cut_to);
   return result;
 }
 
-ssize_t Read(int fd, void* buffer, size_t count) {
-  static const auto real = Next<ssize_t (*)(int, void*, size_t)>("read");
+// A read of `fd` through `real`, which reads `count` bytes into `buffer`.
+template <typename RealRead>
+ssize_t Read(int fd, size_t count, RealRead real) {
   Faults& faults = TheFaults();
   Rule* rule = faults.ForFd(fd);
-  if (rule == nullptr) return real(fd, buffer, count);
+  if (rule == nullptr) return real(count);
   if (rule->read_eintr && faults.reads[fd]++ % 2 == 0) {
     errno = EINTR;
     return -1;
@@ -174,7 +182,7 @@ ssize_t Read(int fd, void* buffer, size_t count) {
     count = std::min<size_t>(count, static_cast<size_t>(left));
   }
   if (rule->read_max > 0) count = std::min<size_t>(count, static_cast<size_t>(rule->read_max));
-  const ssize_t got = real(fd, buffer, count);
+  const ssize_t got = real(count);
   if (got > 0) faults.bytes_read[fd] += got;
   return got;
 }
@@ -213,11 +221,20 @@ int __open64_2(const char* path, int flags) {
 }
 
 ssize_t read(int fd, void* buffer, size_t count) {
-  return Read(fd, buffer, count);
+  static const auto real = Next<ssize_t (*)(int, void*, size_t)>("read");
+  return Read(fd, count, [&](size_t n) { return real(fd, buffer, n); });
 }
 // NOLINTNEXTLINE(bugprone-reserved-identifier): the C library's own name
 ssize_t __read_chk(int fd, void* buffer, size_t count, size_t) {
-  return Read(fd, buffer, count);
+  return read(fd, buffer, count);
+}
+ssize_t pread(int fd, void* buffer, size_t count, off_t offset) {
+  static const auto real = Next<ssize_t (*)(int, void*, size_t, off_t)>("pread");
+  return Read(fd, count, [&](size_t n) { return real(fd, buffer, n, offset); });
+}
+ssize_t pread64(int fd, void* buffer, size_t count, off64_t offset) {
+  static const auto real = Next<ssize_t (*)(int, void*, size_t, off64_t)>("pread64");
+  return Read(fd, count, [&](size_t n) { return real(fd, buffer, n, offset); });
 }
 
 int close(int fd) {

@@ -13,6 +13,7 @@
 
 #include "korrin_process.h"
 #include "reader/block_search.h"
+#include "reader/large_file_search.h"
 
 namespace korrin {
 namespace {
@@ -103,18 +104,24 @@ std::string MakeFile(std::mt19937& rng, const std::string& name) {
   return s;
 }
 
-TEST(ScanModel, FastScannerAgreesWithTheLiteralScan) {
+// Runs the scanner and the model over `files` generated files; `split`
+// searches each rest ahead as a large file would be, in mapped and read
+// segments on two threads.
+void CompareWithModel(int files, bool split) {
   korrin_test::TempDir dir;
   const std::string path = dir / "pgm";
   std::mt19937 rng(20261208);
   static ScanBuffer buffer;
+  // Page-long segments, so that files of a few kilobytes span several.
+  if (split) AllowLargeFileSearch(1, 1, 4096);
   int found = 0;
-  for (int file = 0; file < 4000; ++file) {
+  for (int file = 0; file < files; ++file) {
     const std::string name = file % 5 == 0 ? "" : file % 2 ? "PGM1" : "AB";
-    korrin_test::WriteFile(path, MakeFile(rng, name));
+    const std::string content = MakeFile(rng, name);
+    korrin_test::WriteFile(path, content);
     const ModelResult expected = ModelScan(path, name);
     const int fd = open(path.c_str(), O_RDONLY);
-    FileBytes bytes(fd, -1, buffer);
+    FileBytes bytes(fd, static_cast<int64_t>(content.size()), buffer);
     Window window;
     const int anchor = FindBlock(bytes, name.c_str(), &window);
     close(fd);
@@ -125,9 +132,20 @@ TEST(ScanModel, FastScannerAgreesWithTheLiteralScan) {
       ++found;
     }
   }
+  AllowLargeFileSearch(0);
   // The generator must exercise both outcomes.
-  EXPECT_GT(found, 300);
-  EXPECT_LT(found, 3700);
+  EXPECT_GT(found, files / 13);
+  EXPECT_LT(found, files - files / 13);
+}
+
+TEST(ScanModel, FastScannerAgreesWithTheLiteralScan) {
+  CompareWithModel(4000, false);
+}
+
+// The same files searched as large ones: the chunk the search skips to must
+// be the one the plain scan would reach.
+TEST(ScanModel, LargeFileSearchAgreesWithTheLiteralScan) {
+  CompareWithModel(2000, true);
 }
 
 }  // namespace

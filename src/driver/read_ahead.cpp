@@ -2,6 +2,7 @@
 #include "driver/read_ahead.h"
 
 #include <sched.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +12,16 @@
 
 namespace korrin {
 namespace {
+
+// Every this many lines, a worker looks at how many of its reads waited.
+constexpr int kLinesPerLook = 32;
+
+// The times this thread has given up its processor of its own accord: to
+// wait for the disk, or for work.
+long VoluntarySwitches() {
+  struct rusage usage;
+  return getrusage(RUSAGE_THREAD, &usage) == 0 ? usage.ru_nvcsw : 0;
+}
 
 // The scan buffers of the workers, one each, and the caller's for the lines
 // read at their turn; a run has one look-ahead.
@@ -41,17 +52,23 @@ int ReadAhead::WorkersForThisMachine() {
 }
 
 ReadAhead::ReadAhead(int workers, FileIdentity report) : report_(report) {
-  pthread_attr_t attributes;
-  pthread_attr_init(&attributes);
-  pthread_attr_setstacksize(&attributes, size_t{256} << 10);  // the scan needs little stack
   for (int k = 0; k < workers && k < kMaxWorkers; ++k) {
-    starts_[k] = {this, &worker_buffers[k]};
-    if (pthread_create(&threads_[k], &attributes, WorkerMain, &starts_[k]) != 0) break;
-    ++workers_;
+    if (!StartWorker()) break;
   }
-  pthread_attr_destroy(&attributes);
   // Without workers, one line at a time: read, reported, then the next.
   capacity_ = workers_ == 0 ? 2 : kSlots;
+}
+
+bool ReadAhead::StartWorker() {
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  pthread_attr_setstacksize(&attributes, size_t{512} << 10);  // the scan needs little stack
+  starts_[workers_] = {this, &worker_buffers[workers_]};
+  const bool started =
+      pthread_create(&threads_[workers_], &attributes, WorkerMain, &starts_[workers_]) == 0;
+  pthread_attr_destroy(&attributes);
+  if (started) ++workers_;
+  return started;
 }
 
 ReadAhead::~ReadAhead() {
@@ -69,42 +86,72 @@ void* ReadAhead::WorkerMain(void* start) {
   return nullptr;
 }
 
+QueuedLine* ReadAhead::Claim() {
+  uint64_t next = claimed_.load();
+  while (next < added_.load()) {
+    if (claimed_.compare_exchange_weak(next, next + 1)) return &lines_[next % kSlots];
+  }
+  return nullptr;
+}
+
+void ReadAhead::WakeCaller() {
+  // The caller may wait for a line, or for the workers to rest; it looks
+  // again at what it waits for once woken.
+  if (caller_waiting_) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    line_done_.notify_one();
+  }
+}
+
 void ReadAhead::Work(ScanBuffer& buffer) {
-  std::unique_lock<std::mutex> lock(mutex_);
+  int lines_read = 0;
+  long sleeps = 0;  // waits for work, which are no waits for the disk
+  long switches_before = VoluntarySwitches();
   for (;;) {
-    while (!stopping_ && (resting_ || claimed_ == added_)) {
-      ++idle_workers_;
-      work_queued_.wait(lock);
-      --idle_workers_;
-    }
-    if (stopping_) return;
-    QueuedLine& line = lines_[claimed_++ % kSlots];
+    // Counted as working before looking at resting_: the caller, once it
+    // has set resting_, waits for no worker to be working.
     ++working_;
-    lock.unlock();
-    ReadLine(line, report_, buffer);
-    lock.lock();
-    line.done = true;
-    --working_;
-    // The caller waits for the oldest line, or for the workers to rest.
-    if (caller_waiting_ && (&line == &lines_[taken_ % kSlots] || (resting_ && working_ == 0))) {
-      line_done_.notify_one();
+    QueuedLine* line = resting_ ? nullptr : Claim();
+    if (line == nullptr) {
+      --working_;
+      WakeCaller();
+      std::unique_lock<std::mutex> lock(mutex_);
+      ++idle_workers_;
+      ++sleeps;
+      work_queued_.wait(
+          lock, [this] { return stopping_ || (!resting_ && claimed_.load() < added_.load()); });
+      --idle_workers_;
+      if (stopping_) return;
+      continue;
     }
+    ReadLine(*line, report_, buffer);
+    if (++lines_read % kLinesPerLook == 0) {
+      // When half the reads waited for the disk (a read from the page cache
+      // does not wait at all), one more worker lets one more read wait with
+      // the others.
+      const long switches = VoluntarySwitches();
+      if (switches - switches_before - sleeps >= kLinesPerLook / 2) worker_wanted_ = true;
+      switches_before = switches;
+      sleeps = 0;
+    }
+    --working_;
+    line->done = true;
+    WakeCaller();
   }
 }
 
 bool ReadAhead::Full() const {
-  const std::lock_guard<std::mutex> lock(mutex_);
   // One slot is the caller's: the line it took last.
-  return added_ - taken_ + 1 >= static_cast<uint64_t>(capacity_);
+  return added_.load() - taken_ + 1 >= static_cast<uint64_t>(capacity_);
 }
 
 bool ReadAhead::Empty() const {
-  const std::lock_guard<std::mutex> lock(mutex_);
-  return added_ == taken_;
+  return added_.load() == taken_;
 }
 
 void ReadAhead::Add(std::string_view path) {
-  QueuedLine& line = lines_[added_ % kSlots];  // only the caller writes a free slot
+  const uint64_t added = added_.load();
+  QueuedLine& line = lines_[added % kSlots];  // only the caller writes a free slot
   path.copy(line.path, path.size());
   line.path[path.size()] = '\0';
   line.path_length = path.size();
@@ -112,35 +159,46 @@ void ReadAhead::Add(std::string_view path) {
   line.scan = ProgramScan();
   line.done = false;
   line.read_at_turn = false;
-  bool wake = false;
-  {
+  added_ = added + 1;  // publishes the line
+  // Waking a worker costs two system calls: worth it for a batch of lines.
+  if (idle_workers_ > 0 && added + 1 - claimed_.load() >= kWakeBatch) {
     const std::lock_guard<std::mutex> lock(mutex_);
-    ++added_;
-    // Waking a worker costs two system calls: worth it for a batch of lines.
-    wake = idle_workers_ > 0 && added_ - claimed_ >= kWakeBatch;
+    work_queued_.notify_one();
   }
-  if (wake) work_queued_.notify_one();
 }
 
 const QueuedLine& ReadAhead::TakeOldest() {
   QueuedLine& oldest = lines_[taken_ % kSlots];
-  std::unique_lock<std::mutex> lock(mutex_);
+  if (workers_ == 0) {  // one line at a time, read at its turn, as it comes
+    oldest.scan = ReadProgram(oldest.path, oldest.name, turn_buffer);
+    claimed_ = ++taken_;
+    return oldest;
+  }
   // Rather than wait for the oldest line, read the next unclaimed ones here;
   // the oldest is among them when no worker has claimed it.
-  while (!oldest.done && claimed_ < added_) {
-    QueuedLine& line = lines_[claimed_++ % kSlots];
-    lock.unlock();
-    ReadLine(line, report_, turn_buffer);
-    lock.lock();
-    line.done = true;
+  while (!oldest.done) {
+    QueuedLine* line = Claim();
+    if (line == nullptr) break;
+    ReadLine(*line, report_, turn_buffer);
+    line->done = true;
   }
-  caller_waiting_ = true;
-  line_done_.wait(lock, [&oldest] { return oldest.done; });
-  caller_waiting_ = false;
+  if (worker_wanted_.exchange(false) && workers_ < kMaxWorkers && StartWorker()) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    work_queued_.notify_one();
+  }
+  WaitUntil([&oldest] { return oldest.done.load(); });
   ++taken_;
-  lock.unlock();
   if (oldest.read_at_turn) ReadAtTurn(oldest);
   return oldest;
+}
+
+template <typename Condition>
+void ReadAhead::WaitUntil(Condition condition) {
+  if (condition()) return;
+  std::unique_lock<std::mutex> lock(mutex_);
+  caller_waiting_ = true;
+  line_done_.wait(lock, condition);
+  caller_waiting_ = false;
 }
 
 void ReadAhead::ReadAtTurn(QueuedLine& line) {
@@ -148,16 +206,13 @@ void ReadAhead::ReadAtTurn(QueuedLine& line) {
   if (line.scan.error != FileError::Open || workers_ == 0) return;
   // The descriptors the workers hold may be the ones the open lacked: try
   // again while they rest, as a run without them would have.
-  std::unique_lock<std::mutex> lock(mutex_);
   resting_ = true;
-  caller_waiting_ = true;
-  line_done_.wait(lock, [this] { return working_ == 0; });
-  caller_waiting_ = false;
-  lock.unlock();
+  WaitUntil([this] { return working_.load() == 0; });
   line.scan = ReadProgram(line.path, line.name, turn_buffer);
-  lock.lock();
-  resting_ = false;
-  lock.unlock();
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    resting_ = false;
+  }
   work_queued_.notify_all();
 }
 

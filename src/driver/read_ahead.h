@@ -6,6 +6,7 @@
 
 #include <pthread.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -22,19 +23,22 @@ struct QueuedLine {
   size_t path_length;
   char name[9];
   ProgramScan scan;
-  bool done;          // `scan` is ready, or the line is left to its turn
-  bool read_at_turn;  // to be read by the caller when it takes the line
+  std::atomic<bool> done;  // `scan` is ready, or the line is left to its turn
+  bool read_at_turn;       // to be read by the caller when it takes the line
 };
 
 class ReadAhead {
  public:
-  static constexpr int kMaxWorkers = 4;
+  // Workers to start with: one per further processor. While reads wait on
+  // the disk, more are started, up to kMaxWorkers, so that more reads wait
+  // together.
+  static constexpr int kMaxWorkers = 16;
   static constexpr int kSlots = 64;
   static constexpr uint64_t kWakeBatch = 8;
 
   // Starts `workers` threads (0 to kMaxWorkers; 0 reads each line at its
-  // turn, one line at a time). A file whose identity is `report`'s is only
-  // ever read at its turn, since the run is writing it.
+  // turn, one line at a time, and never starts any). A file whose identity
+  // is `report`'s is only ever read at its turn, since the run is writing it.
   ReadAhead(int workers, FileIdentity report);
   ~ReadAhead();
   ReadAhead(const ReadAhead&) = delete;
@@ -63,26 +67,34 @@ class ReadAhead {
   };
   static void* WorkerMain(void* start);
   void Work(ScanBuffer& buffer);
+  // The next queued line no one reads yet, now the caller's; or null.
+  QueuedLine* Claim();
+  void WakeCaller();
+  template <typename Condition>
+  void WaitUntil(Condition condition);
   void ReadAtTurn(QueuedLine& line);
+  bool StartWorker();
 
   FileIdentity report_;
-  int workers_ = 0;
+  int workers_ = 0;  // started; only the caller starts them
   int capacity_;
   pthread_t threads_[kMaxWorkers] = {};
   WorkerStart starts_[kMaxWorkers] = {};
   QueuedLine lines_[kSlots];
   // Line numbers, counted from the start of the run: lines before `taken_`
-  // are done with, those before `claimed_` are with a worker, and those
-  // before `added_` are queued.
+  // are done with, those before `claimed_` are being read or read, and those
+  // before `added_` are queued. Only the caller adds and takes.
   uint64_t taken_ = 0;
-  uint64_t claimed_ = 0;
-  uint64_t added_ = 0;
+  std::atomic<uint64_t> claimed_{0};
+  std::atomic<uint64_t> added_{0};
+  std::atomic<int> working_{0};       // workers between claiming and finishing a line
+  std::atomic<int> idle_workers_{0};  // workers asleep for want of lines
+  std::atomic<bool> resting_{false};  // workers claim nothing while the caller retries an open
+  std::atomic<bool> caller_waiting_{false};
+  std::atomic<bool> worker_wanted_{false};  // the workers' reads wait for the disk
+  // Guards the sleeps: workers for lines, the caller for a line or for rest.
+  std::mutex mutex_;
   bool stopping_ = false;
-  bool resting_ = false;  // workers claim nothing while the caller retries an open
-  int idle_workers_ = 0;
-  int working_ = 0;  // workers reading a line
-  bool caller_waiting_ = false;
-  mutable std::mutex mutex_;
   std::condition_variable work_queued_;
   std::condition_variable line_done_;
 };

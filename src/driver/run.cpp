@@ -16,6 +16,7 @@
 #include "driver/read_ahead.h"
 #include "driver/run_date.h"
 #include "driver/status_line.h"
+#include "reader/large_file_search.h"
 #include "reader/program_reader.h"
 #include "report/report.h"
 
@@ -96,7 +97,9 @@ ListOutcome ReadList(FILE* list, FileIdentity report_identity, const Options& op
   static ScanBuffer long_path_buffer;
   ListOutcome outcome;
   ListReader reader(list);
-  ReadAhead ahead(ReadAhead::WorkersForThisMachine(), report_identity);
+  const int workers = ReadAhead::WorkersForThisMachine();
+  AllowLargeFileSearch(workers);  // a large file is searched by two threads, mapped
+  ReadAhead ahead(workers, report_identity);
   std::string_view path;
   bool list_ended = false;
   bool long_path_waiting = false;  // in the reader's buffer, read after the queued lines

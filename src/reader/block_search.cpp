@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "reader/block_search.h"
 
+#include "reader/large_file_search.h"
 #include "reader/marker_search.h"
 #include "reader/text.h"
 
@@ -11,9 +12,27 @@ namespace korrin {
 constexpr int kSlashPairGap = 3;
 constexpr int kSlashToAnchor = 28;
 
+// Consecutive chunks overlap by the marker's length: each starts this far
+// after the one before.
+constexpr int64_t kChunkStep = kChunkSize - kMarkerLength;
+
+// The start of the first chunk, of those the scan reads from `chunk_start`
+// on, that holds the whole marker at `marker`.
+int64_t ChunkHolding(int64_t chunk_start, int64_t marker) {
+  int64_t chunks = (marker - chunk_start) / kChunkStep;
+  // A marker at the very start of a chunk ends the one before.
+  if (chunks > 0 && (marker - chunk_start) % kChunkStep == 0) --chunks;
+  return chunk_start + chunks * kChunkStep;
+}
+
 int FindBlock(FileBytes& file, const char* name, Window* window) {
   int64_t chunk_start = 0;
   for (;;) {
+    // In a large file, go straight to the chunk of the next marker: the
+    // chunks before it hold none.
+    const int64_t next_marker = file.SearchAhead(chunk_start);
+    if (next_marker == kNoMarker) return -1;
+    if (next_marker >= 0) chunk_start = ChunkHolding(chunk_start, next_marker);
     const char* chunk;
     const int chunk_length = file.Get(chunk_start, kChunkSize, &chunk);
     if (chunk_length < kMinChunk) return -1;

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "reader/block_search.h"
+#include "reader/large_file_search.h"
 
 namespace korrin {
 
@@ -25,8 +26,23 @@ int FileBytes::Get(int64_t from, int count, const char** bytes) {
   return static_cast<int>(std::max<int64_t>(0, std::min(end, data_start_ + data_length_) - from));
 }
 
+int64_t FileBytes::SearchAhead(int64_t from) {
+  if (!may_split_ || at_end_ || size_ <= 0) return kUnsure;
+  const int64_t marker = SearchLargeFile(fd_, from, size_, data_);
+  if (marker == kUnsure) {
+    may_split_ = false;  // a short or failed read: the usual reads will meet it
+  }
+  // The buffer served the search: what it held is gone.
+  data_start_ = from;
+  data_length_ = 0;
+  return marker;
+}
+
 void FileBytes::Fill(int64_t from, int64_t end) {
-  if (end - data_start_ > kScanBufferSize) {  // keep only what is still wanted
+  if (from > data_start_ + data_length_) {  // a skip forward: nothing held is wanted
+    data_start_ = from;
+    data_length_ = 0;
+  } else if (end - data_start_ > kScanBufferSize) {  // keep only what is still wanted
     const int64_t keep = data_start_ + data_length_ - from;
     std::memmove(data_, data_ + (from - data_start_), static_cast<size_t>(keep));
     data_start_ = from;
@@ -35,7 +51,8 @@ void FileBytes::Fill(int64_t from, int64_t end) {
   while (data_start_ + data_length_ < end && !at_end_) {
     const int64_t room = kScanBufferSize - data_length_;
     const int64_t want = std::min(room, std::max(end - data_start_ - data_length_, next_read_));
-    const ssize_t got = read(fd_, data_ + data_length_, static_cast<size_t>(want));
+    const ssize_t got =
+        pread(fd_, data_ + data_length_, static_cast<size_t>(want), data_start_ + data_length_);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) {  // the end, or an error: what was read is all there is
       read_failed_ = got < 0;

@@ -14,7 +14,8 @@ struct ScanBuffer {
 };
 
 // The scan asks for the bytes at increasing positions; the view reads the
-// file forward with large reads, so bytes already read are never read again.
+// file forward with large reads, so bytes already read are never read again,
+// and a request past what it holds skips the bytes between.
 class FileBytes {
  public:
   // `size` is the file's size when it was opened; 0 or -1 when it tells
@@ -26,6 +27,12 @@ class FileBytes {
   // are: `count`, or fewer at the end of the file. `from` never goes back
   // before the start of an earlier request's bytes.
   int Get(int64_t from, int count, const char** bytes);
+
+  // The position of the first marker wholly in the file from `from` on,
+  // searched on two threads when the rest is large: kNoMarker, or kUnsure
+  // when it was not searched so (the scan then reads on as usual). The view
+  // holds nothing afterwards.
+  int64_t SearchAhead(int64_t from);
 
   // True when a read failed: the file then ends where the bytes read end.
   bool ReadFailed() const { return read_failed_; }
@@ -40,7 +47,8 @@ class FileBytes {
   int64_t data_length_ = 0;  // bytes held from data_start_ on
   bool at_end_ = false;
   bool read_failed_ = false;
-  int64_t next_read_;  // size of the next read
+  bool may_split_ = true;  // until a split search of this file was unsure
+  int64_t next_read_;      // size of the next read
 };
 
 }  // namespace korrin
