@@ -55,22 +55,32 @@ TEST(UpperCase, UpperCasesOnlyAsciiLetters) {
 
 TEST(FindMarker, AgreesWithStrnsrchAtEveryLengthAndPlace) {
   // Every implementation this processor can run, not only the one chosen.
-  std::vector<int (*)(const char*, int)> finders = {FindMarker, FindMarkerScalar};
+  std::vector<int (*)(const char*, int)> finders = {FindMarker, FindMarkerScalar,
+                                                    FindMarkerWordwise, FindMarkerPortable};
 #if defined(__x86_64__)
   finders.push_back(FindMarkerSse2);
   if (HasAvx2()) finders.push_back(FindMarkerAvx2);
 #endif
   std::mt19937 rng(7);
-  const char alphabet[] = "WORKINGWG.";
-  for (int round = 0; round < 20000; ++round) {
-    const int count = static_cast<int>(rng() % 90);
-    std::string data(static_cast<size_t>(count) + 40, 'x');  // bytes past the count must not match
-    for (int k = 0; k < count; ++k) data[static_cast<size_t>(k)] = alphabet[rng() % 10];
-    if (rng() % 2 != 0 && count >= 7)
-      data.replace(rng() % static_cast<unsigned>(count - 6), 7, "WORKING");
-    if (rng() % 4 == 0 && count >= 4) data.replace(static_cast<size_t>(count) - 4, 7, "WORKING");
-    for (const auto find : finders) {
-      ASSERT_EQ(find(data.data(), count), FindBytes(count, data.data(), "WORKING")) << data;
+  // Rich in the marker's letters, poor in its K (long memchr runs), and with
+  // the neighbours of its first and last letters, V and F, which a
+  // word-at-a-time filter can take for them.
+  for (const std::string alphabet : {"WORKINGWG.", "WORINGWG.............", "WORKINGVF.VF"}) {
+    for (int round = 0; round < 10000; ++round) {
+      const int count = static_cast<int>(rng() % (round % 10 == 0 ? 3000 : 90));
+      std::string data(static_cast<size_t>(count) + 40, 'x');  // past the count: never a match
+      for (int k = 0; k < count; ++k)
+        data[static_cast<size_t>(k)] = alphabet[rng() % alphabet.size()];
+      if (rng() % 2 != 0 && count >= 7)
+        data.replace(rng() % static_cast<unsigned>(count - 6), 7, "WORKING");
+      if (rng() % 4 == 0 && count >= 4) data.replace(static_cast<size_t>(count) - 4, 7, "WORKING");
+      if (rng() % 3 == 0 && count >= 9) {
+        data.replace(rng() % static_cast<unsigned>(count - 8), 9,
+                     rng() % 2 ? "WVORKINGF" : "VWORKINFG");
+      }
+      for (const auto find : finders) {
+        ASSERT_EQ(find(data.data(), count), FindBytes(count, data.data(), "WORKING")) << data;
+      }
     }
   }
 }

@@ -11,8 +11,12 @@ constexpr int kMarkerLength = 7;
 // whole "WORKING" among the first `count` bytes of `data`, or -1.
 int FindMarker(const char* data, int count);
 
-// The implementations FindMarker chooses from, by what the processor has.
+// The implementations FindMarker chooses from, by what the processor has:
+// AVX2 or SSE2 on x86-64, memchr-driven with a word-by-word fallback on
+// other processors.
 int FindMarkerScalar(const char* data, int count);
+int FindMarkerWordwise(const char* data, int count);
+int FindMarkerPortable(const char* data, int count);
 int FindMarkerSse2(const char* data, int count);  // x86-64 only
 int FindMarkerAvx2(const char* data, int count);  // x86-64 with AVX2 only
 bool HasAvx2();
