@@ -67,10 +67,13 @@ package: prereqs
 .PHONY: FORCE
 FORCE:
 
-# Timings against peer tools; writes a corpus of several GB under build/bench.
+# Timings against peer tools and floors; writes a corpus of several GB under
+# build/bench. COLD=1 times a cold cache instead; ROUNDS=N sets the rounds.
+COLD ?= 0
+ROUNDS ?= 7
 .PHONY: bench
 bench: prereqs
-	@bash bench/run.sh
+	@COLD=$(COLD) ROUNDS=$(ROUNDS) bash bench/run.sh
 
 # libFuzzer targets, built with clang; each runs FUZZ_SECONDS (default 60)
 # from its committed seeds, on a copy of them under build/fuzz.

@@ -81,6 +81,7 @@ commands() {
   fi
   echo "floor|$OUT/floor $limit < $list >/dev/null"
   echo "floor+stat|$OUT/floor $limit stat < $list >/dev/null"
+  [ "$1" = big ] || [ "$1" = deep ] && echo "floor-map|$OUT/floor -1 map < $list >/dev/null"
 }
 
 workloads="many deep big missing"
