@@ -16,8 +16,6 @@ namespace korrin_test {
 namespace {
 
 const std::string kUsage = "Usage : korrin dest_file [-h] \n";
-// A program whose block is found: 267 bytes.
-const std::string kProgram = std::string(250, '.') + "WORKINGA 12345LIB";
 
 struct Row {
   const char* name;
@@ -42,12 +40,6 @@ std::string Announced(const std::string& paths) {
   return out;
 }
 
-std::string Repeat(const std::string& s, int n) {
-  std::string r;
-  for (int k = 0; k < n; ++k) r += s;
-  return r;
-}
-
 std::string Noise() {
   std::mt19937 rng(42);
   std::string s(200000, '\0');
@@ -56,7 +48,7 @@ std::string Noise() {
 }
 
 void Program(const TempDir& dir) {
-  WriteFile(dir / "a.cbl", kProgram);
+  WriteFile(dir / "a.cbl", kSmallProgram);
 }
 
 const Row kRows[] = {

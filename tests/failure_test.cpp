@@ -16,16 +16,6 @@
 namespace korrin_test {
 namespace {
 
-// A program found in its first chunk: 267 bytes.
-const std::string kProgram = std::string(250, '.') + "WORKINGA 12345LIB";
-
-// A program of 30000 bytes whose block lies past the first reads.
-std::string FarProgram() {
-  std::string text(30000, '.');
-  text.replace(25000, 14, "WORKINGX 12345");
-  return text;
-}
-
 struct Expected {
   std::string out;
   int status;
@@ -115,8 +105,8 @@ class FileFaults : public testing::TestWithParam<FaultRow> {};
 TEST_P(FileFaults, MachineFailuresAreReportedAndTheRunGoesOn) {
   const FaultRow& row = GetParam();
   TempDir dir;
-  WriteFile(dir / "a.cbl", kProgram);
-  WriteFile(dir / "x.cbl", FarProgram());
+  WriteFile(dir / "a.cbl", kSmallProgram);
+  WriteFile(dir / "x.cbl", ProgramWithBlockAt(30000, 25000));
   WriteFile(dir / "p.lst", "a.cbl\nx.cbl\na.cbl\n");
   const Outcome o = RunKorrin(
       {.args = {"out.txt"}, .list = "p.lst", .cwd = dir.path(), .env = WithFaults(row.faults)});
@@ -130,7 +120,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, FileFaults, testing::ValuesIn(kFaultRows),
 
 TEST(FileFaults, ErrorsOfThePathStaySilent) {
   TempDir dir;
-  WriteFile(dir / "a.cbl", kProgram);
+  WriteFile(dir / "a.cbl", kSmallProgram);
   ASSERT_EQ(symlink("loop", (dir / "loop").c_str()), 0);
   const std::string list = Lines(
       {"missing.cbl", "a.cbl/under-a-file", "loop", std::string(300, 'n') + ".cbl", "", "a.cbl"});
@@ -150,16 +140,10 @@ void Limit(int resource, rlim_t value) {
   if (setrlimit(resource, &limit) != 0) _exit(126);
 }
 
-std::string Repeat(const std::string& text, int times) {
-  std::string all;
-  for (int k = 0; k < times; ++k) all += text;
-  return all;
-}
-
 TEST(Surroundings, ClosedStandardStreamsAreNotTakenByTheFiles) {
   if (UnderValgrind()) GTEST_SKIP() << "valgrind cannot start with its standard streams closed";
   TempDir dir;
-  WriteFile(dir / "a.cbl", kProgram);
+  WriteFile(dir / "a.cbl", kSmallProgram);
   // More progress than one stdio buffer holds, so that it is written mid-run.
   WriteFile(dir / "p.lst", Repeat("a.cbl\n", 300));
   const Outcome whole = RunKorrin({.args = {"whole.txt"}, .list = "p.lst", .cwd = dir.path()});
@@ -180,7 +164,7 @@ TEST(Surroundings, ClosedStandardStreamsAreNotTakenByTheFiles) {
 
 TEST(Surroundings, ProgressPipeClosedByItsReader) {
   TempDir dir;
-  WriteFile(dir / "a.cbl", kProgram);
+  WriteFile(dir / "a.cbl", kSmallProgram);
   WriteFile(dir / "p.lst", Repeat("a.cbl\n", 3000));  // progress beyond any pipe buffer
   const Outcome o =
       RunKorrin({.args = {"out.txt"}, .list = "p.lst", .cwd = dir.path(), .in_child = [] {
@@ -198,7 +182,7 @@ TEST(Surroundings, ProgressPipeClosedByItsReader) {
 
 TEST(Surroundings, FileSizeLimitIsAWriteFailure) {
   TempDir dir;
-  WriteFile(dir / "a.cbl", kProgram);
+  WriteFile(dir / "a.cbl", kSmallProgram);
   WriteFile(dir / "p.lst", Repeat("a.cbl\n", 100));
   const Outcome whole = RunKorrin({.args = {"whole.txt"}, .list = "p.lst", .cwd = dir.path()});
   ASSERT_EQ(whole.status, 0);
@@ -217,7 +201,7 @@ TEST(Surroundings, FileSizeLimitIsAWriteFailure) {
 TEST(Surroundings, NoMemoryForAListLineEndsTheListAsAReadError) {
   if (LimitsDisturbed()) GTEST_SKIP() << "address-space limits do not apply under sanitizers";
   TempDir dir;
-  WriteFile(dir / "a.cbl", kProgram);
+  WriteFile(dir / "a.cbl", kSmallProgram);
   struct Case {
     int line_mib;
     rlim_t limit_kib;
@@ -243,7 +227,7 @@ TEST(Surroundings, NoMemoryForAListLineEndsTheListAsAReadError) {
 TEST(Surroundings, DescriptorLimitIsReportedForEachFile) {
   if (LimitsDisturbed()) GTEST_SKIP() << "the sanitizers and valgrind use descriptors of their own";
   TempDir dir;
-  WriteFile(dir / "a.cbl", kProgram);
+  WriteFile(dir / "a.cbl", kSmallProgram);
   WriteFile(dir / "p.lst", Repeat("a.cbl\n", 3));
   // 0, 1, 2, the report and the list: no descriptor left for a program.
   const Outcome o =
@@ -296,7 +280,7 @@ TEST(Surroundings, AFileCutWhileItIsScannedEndsWhereItWasCut) {
 
 TEST(Surroundings, TheReportNeverOverwritesTheList) {
   TempDir dir;
-  WriteFile(dir / "a.cbl", kProgram);
+  WriteFile(dir / "a.cbl", kSmallProgram);
   const std::string list = "a.cbl\n";
   WriteFile(dir / "p.lst", list);
   ASSERT_EQ(symlink("p.lst", (dir / "link.lst").c_str()), 0);

@@ -162,6 +162,20 @@ std::string Today(bool french) {
   return out;
 }
 
+const std::string kSmallProgram = std::string(250, '.') + "WORKINGA 12345LIB";
+
+std::string ProgramWithBlockAt(size_t size, size_t block_at) {
+  std::string text(size, '.');
+  text.replace(block_at, 14, "WORKINGX 12345");
+  return text;
+}
+
+std::string Repeat(const std::string& text, int times) {
+  std::string all;
+  for (int k = 0; k < times; ++k) all += text;
+  return all;
+}
+
 std::string TitleLine(const std::string& control, int blanks, const std::string& date,
                       const std::string& rest) {
   std::string line = control;

@@ -62,6 +62,16 @@ std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 bool Exists(const std::string& path);
 
+// A program whose block is found in its first chunk, named A: 267 bytes.
+extern const std::string kSmallProgram;
+
+// A program of `size` bytes named X whose block starts at `block_at`, past
+// the first reads when that is far in.
+std::string ProgramWithBlockAt(size_t size, size_t block_at);
+
+// `text`, `times` times over.
+std::string Repeat(const std::string& text, int times);
+
 // The run date as korrin prints it today, in French or English.
 std::string Today(bool french);
 

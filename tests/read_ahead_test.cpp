@@ -18,20 +18,6 @@
 namespace korrin_test {
 namespace {
 
-const std::string kProgram = std::string(250, '.') + "WORKINGA 12345LIB";
-
-std::string FarProgram() {
-  std::string text(300000, '.');
-  text.replace(290000, 14, "WORKINGX 12345");
-  return text;
-}
-
-std::string Repeat(const std::string& text, int times) {
-  std::string all;
-  for (int k = 0; k < times; ++k) all += text;
-  return all;
-}
-
 // The opens of a run, one "main PATH" or "worker PATH" a line.
 std::vector<std::string> OpenLog(const TempDir& dir) {
   std::vector<std::string> lines;
@@ -59,9 +45,9 @@ bool AnyWorker(const std::vector<std::string>& opens) {
 
 TEST(ReadAhead, SameOutcomeAsOneLineAtATime) {
   TempDir dir;
-  WriteFile(dir / "a.cbl", kProgram);
-  WriteFile(dir / "x.cbl", FarProgram());
-  WriteFile(dir / "bad.cbl", FarProgram());
+  WriteFile(dir / "a.cbl", kSmallProgram);
+  WriteFile(dir / "x.cbl", ProgramWithBlockAt(300000, 290000));
+  WriteFile(dir / "bad.cbl", ProgramWithBlockAt(300000, 290000));
   mkdir((dir / "sub").c_str(), 0700);
   const std::string long_path = "sub/" + std::string(5000, 'l') + ".cbl";
   const ListCase cases[] = {
@@ -134,7 +120,7 @@ TEST(ReadAhead, SameOutcomeAsOneLineAtATime) {
 
 TEST(ReadAhead, OneProcessorReadsEachLineInListOrder) {
   TempDir dir;
-  WriteFile(dir / "a.cbl", kProgram);
+  WriteFile(dir / "a.cbl", kSmallProgram);
   WriteFile(dir / "p.lst", "a.cbl\nmissing\nsub/a.cbl\na.cbl\n");
   const Outcome o = RunKorrin({.args = {"out.txt"},
                                .list = "p.lst",
