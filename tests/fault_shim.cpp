@@ -57,12 +57,12 @@ struct Faults {
 
   Faults() {
     for (int fd = 0; fd < kMaxFds; ++fd) rule_of_fd[fd] = 0;
-    const char* spec = std::getenv("KORRIN_FAULTS");
-    while (spec != nullptr && *spec != '\0' && count < kMaxRules) {
-      const char* end = std::strchr(spec, ';');
-      if (end == nullptr) end = spec + std::strlen(spec);
-      Parse(spec, end, rules[count++]);
-      spec = *end == ';' ? end + 1 : end;
+    const char* setting = std::getenv("KORRIN_FAULTS");
+    while (setting != nullptr && *setting != '\0' && count < kMaxRules) {
+      const char* end = std::strchr(setting, ';');
+      if (end == nullptr) end = setting + std::strlen(setting);
+      Parse(setting, end, rules[count++]);
+      setting = *end == ';' ? end + 1 : end;
     }
   }
 
@@ -209,7 +209,7 @@ int open64(const char* path, int flags, ...) {
   va_start(args, flags);
   const mode_t mode = ModeArgument(flags, args);
   va_end(args);
-  return Open(path, flags, mode);
+  return open(path, flags, mode);
 }
 // NOLINTNEXTLINE(bugprone-reserved-identifier): the C library's own name
 int __open_2(const char* path, int flags) {
@@ -233,8 +233,7 @@ ssize_t pread(int fd, void* buffer, size_t count, off_t offset) {
   return Read(fd, count, [&](size_t n) { return real(fd, buffer, n, offset); });
 }
 ssize_t pread64(int fd, void* buffer, size_t count, off64_t offset) {
-  static const auto real = Next<ssize_t (*)(int, void*, size_t, off64_t)>("pread64");
-  return Read(fd, count, [&](size_t n) { return real(fd, buffer, n, offset); });
+  return pread(fd, buffer, count, offset);
 }
 
 int close(int fd) {

@@ -149,6 +149,12 @@ bool ReadAhead::Empty() const {
   return added_.load() == taken_;
 }
 
+ProgramScan ReadAhead::ReadNow(std::string_view path) {
+  char name[9];
+  ExternalName(path, name);
+  return ReadProgram(path.data(), name, turn_buffer);
+}
+
 void ReadAhead::Add(std::string_view path) {
   const uint64_t added = added_.load();
   QueuedLine& line = lines_[added % kSlots];  // only the caller writes a free slot

@@ -50,6 +50,9 @@ class ReadAhead {
   // Whether `path` can be queued: longer paths must be read by the caller,
   // after every queued line is taken.
   static bool Fits(std::string_view path) { return path.size() < QueuedLine::kPathCapacity; }
+  // Reads the program of a line that does not fit, at once; only when
+  // nothing is queued.
+  ProgramScan ReadNow(std::string_view path);
   // Queues a list line whose path Fits.
   void Add(std::string_view path);
   // Waits for the oldest queued line and returns it, read; it stays valid,

@@ -65,8 +65,7 @@ void ReportFileError(FileError error, std::string_view path) {
 // True when both paths name one existing file, links followed.
 bool SameFile(const char* a, const char* b) {
   struct stat first, second;
-  return stat(a, &first) == 0 && stat(b, &second) == 0 && first.st_dev == second.st_dev &&
-         first.st_ino == second.st_ino;
+  return stat(a, &first) == 0 && stat(b, &second) == 0 && IdentityOf(first) == IdentityOf(second);
 }
 
 struct ListOutcome {
@@ -94,7 +93,6 @@ void TakeLine(std::string_view path, const ProgramScan& scan, const Options& opt
 // of the next lines are read ahead while earlier lines are reported.
 ListOutcome ReadList(FILE* list, FileIdentity report_identity, const Options& options,
                      Totals& totals, Report& report) {
-  static ScanBuffer long_path_buffer;
   ListOutcome outcome;
   ListReader reader(list);
   const int workers = ReadAhead::WorkersForThisMachine();
@@ -117,10 +115,7 @@ ListOutcome ReadList(FILE* list, FileIdentity report_identity, const Options& op
       const QueuedLine& line = ahead.TakeOldest();
       TakeLine({line.path, line.path_length}, line.scan, options, totals, outcome, report);
     } else if (long_path_waiting) {
-      char name[9];
-      ExternalName(path, name);
-      TakeLine(path, ReadProgram(path.data(), name, long_path_buffer), options, totals, outcome,
-               report);
+      TakeLine(path, ahead.ReadNow(path), options, totals, outcome, report);
       long_path_waiting = false;
     } else {
       break;
@@ -131,10 +126,9 @@ ListOutcome ReadList(FILE* list, FileIdentity report_identity, const Options& op
 }
 
 // The identity of the open report, so that it is never read ahead.
-FileIdentity IdentityOf(FILE* file) {
+FileIdentity IdentityOfOpen(FILE* file) {
   struct stat st;
-  if (fstat(fileno(file), &st) != 0) return {};
-  return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+  return fstat(fileno(file), &st) == 0 ? IdentityOf(st) : FileIdentity{};
 }
 
 }  // namespace
@@ -175,7 +169,7 @@ int Run(int argc, const char* const* argv) {
   }
   Totals totals;
   const ListOutcome outcome =
-      ReadList(list.get(), IdentityOf(report_file.get()), options, totals, report);
+      ReadList(list.get(), IdentityOfOpen(report_file.get()), options, totals, report);
   report.Finish(totals);
   list.reset();
   const bool write_ok = !report.WriteFailed() && !std::ferror(report_file.get()) &&

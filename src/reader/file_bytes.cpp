@@ -27,11 +27,10 @@ int FileBytes::Get(int64_t from, int count, const char** bytes) {
 }
 
 int64_t FileBytes::SearchAhead(int64_t from) {
-  if (!may_split_ || at_end_ || size_ <= 0) return kUnsure;
+  if (!may_search_large_ || at_end_ || size_ <= 0 || !IsLargeRest(from, size_)) return kUnsure;
   const int64_t marker = SearchLargeFile(fd_, from, size_, data_);
-  if (marker == kUnsure) {
-    may_split_ = false;  // a short or failed read: the usual reads will meet it
-  }
+  // A short or failed read: the usual reads will meet it.
+  if (marker == kUnsure) may_search_large_ = false;
   // The buffer served the search: what it held is gone.
   data_start_ = from;
   data_length_ = 0;

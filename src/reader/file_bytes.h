@@ -28,10 +28,10 @@ class FileBytes {
   // before the start of an earlier request's bytes.
   int Get(int64_t from, int count, const char** bytes);
 
-  // The position of the first marker wholly in the file from `from` on,
-  // searched on two threads when the rest is large: kNoMarker, or kUnsure
-  // when it was not searched so (the scan then reads on as usual). The view
-  // holds nothing afterwards.
+  // The position of the first marker wholly in the file from `from` on, when
+  // the rest is large enough for the large-file search: kNoMarker, or kUnsure
+  // when it was not searched so (the scan then reads on as usual; the view
+  // keeps what it holds unless the search ran).
   int64_t SearchAhead(int64_t from);
 
   // True when a read failed: the file then ends where the bytes read end.
@@ -47,8 +47,8 @@ class FileBytes {
   int64_t data_length_ = 0;  // bytes held from data_start_ on
   bool at_end_ = false;
   bool read_failed_ = false;
-  bool may_split_ = true;  // until a split search of this file was unsure
-  int64_t next_read_;      // size of the next read
+  bool may_search_large_ = true;  // until a large-file search of this file was unsure
+  int64_t next_read_;             // size of the next read
 };
 
 }  // namespace korrin

@@ -175,8 +175,11 @@ void AllowLargeFileSearch(int helpers, int64_t least, int64_t segment) {
   least_length = std::max<int64_t>(least, int64_t{2} * kMarkerLength);
 }
 
+bool IsLargeRest(int64_t from, int64_t size) {
+  return size - from >= least_length;
+}
+
 int64_t SearchLargeFile(int fd, int64_t from, int64_t size, char* buffer) {
-  if (size - from < least_length) return kUnsure;
   Search search(fd, from, size, segment_length);
   pthread_t helper;
   bool helped = false;

@@ -23,11 +23,14 @@ constexpr int64_t kSegmentLength = int64_t{2} << 20;
 void AllowLargeFileSearch(int helpers, int64_t least_length = kLeastLargeLength,
                           int64_t segment_length = kSegmentLength);
 
-// The position of the first marker that lies wholly in [from, size) of the
-// file, or kNoMarker; `buffer` (kScanBufferSize bytes) serves the caller's
-// reads. kUnsure when fewer than the least length remain, or a read failed
-// or met the end of the file before `size`: the caller then reads on as
-// usual, and meets what the search met.
+// Whether [from, size) is long enough to be searched so.
+bool IsLargeRest(int64_t from, int64_t size);
+
+// The position of the first marker that lies wholly in [from, size) of a
+// large rest, or kNoMarker; `buffer` (kScanBufferSize bytes) serves the
+// caller's reads. kUnsure when a read failed or met the end of the file
+// before `size`: the caller then reads on as usual, and meets what the
+// search met.
 int64_t SearchLargeFile(int fd, int64_t from, int64_t size, char* buffer);
 
 }  // namespace korrin

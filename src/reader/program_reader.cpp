@@ -46,6 +46,10 @@ bool IsMachineFailure(int error) {
 
 }  // namespace
 
+FileIdentity IdentityOf(const struct stat& st) {
+  return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+
 OpenedProgram OpenProgram(const char* path) {
   OpenedProgram file;
   do {
@@ -64,7 +68,7 @@ OpenedProgram OpenProgram(const char* path) {
     return file;
   }
   file.size = static_cast<int64_t>(st.st_size);
-  file.identity = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+  file.identity = IdentityOf(st);
   return file;
 }
 

@@ -3,6 +3,8 @@
 // find and decode its constant block, close it.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 
 #include "common/program_record.h"
@@ -32,6 +34,7 @@ struct FileIdentity {
   uint64_t inode = 0;
   bool operator==(const FileIdentity&) const = default;
 };
+FileIdentity IdentityOf(const struct stat& st);
 
 // A listed file once opened: a regular file (fd >= 0), or the reason it is
 // not, with `error` telling whether the machine failed.
