@@ -13,7 +13,7 @@
 
 #include "reader/block_decode.h"
 #include "reader/block_search.h"
-#include "reader/large_file_search.h"
+#include "reader/file_bytes.h"
 
 namespace {
 
@@ -65,11 +65,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static korrin::ScanBuffer buffer;
   if (size < 2) return 0;
   // First byte: the name's length (0 to 8), and in its high bit whether the
-  // file is searched as a large one (page-long segments, mapped and read, on
-  // two threads); then the name.
+  // file is searched as a large one (in page-long segments from the first
+  // chunk on); then the name.
   const size_t name_length = std::min<size_t>(data[0] % 9, size - 1);
   const bool large = (data[0] & 0x80) != 0;
-  korrin::AllowLargeFileSearch(large ? 1 : 0, large ? 1 : korrin::kLeastLargeLength, 4096);
+  const korrin::ScanContext context{
+      &buffer, large ? korrin::LargeFileSettings{0, 4096} : korrin::LargeFileSettings{}, nullptr};
   char name[9] = {};
   std::memcpy(name, data + 1, name_length);
   // The file: the rest, stretched so that chunk boundaries get exercised.
@@ -81,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   lseek(fd, 0, SEEK_SET);
 
-  korrin::FileBytes bytes(fd, static_cast<int64_t>(file.size()), buffer);
+  korrin::FileBytes bytes(fd, static_cast<int64_t>(file.size()), context);
   korrin::Window window;
   const int anchor = korrin::FindBlock(bytes, name, &window);
   std::string expected_window;

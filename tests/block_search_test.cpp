@@ -1,47 +1,32 @@
 // SPDX-License-Identifier: MIT
 #include "reader/block_search.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <string>
 
 #include "korrin_process.h"
-#include "reader/large_file_search.h"
+#include "scan_helpers.h"
 
 namespace korrin {
 namespace {
 
+using korrin_test::Found;
 using korrin_test::TempDir;
 using korrin_test::WriteFile;
 
-struct Found {
-  int anchor;
-  std::string window;
-};
-
-Found ScanOnce(const std::string& path, int64_t size, const char* name) {
-  static ScanBuffer buffer;
-  const int fd = open(path.c_str(), O_RDONLY);
-  FileBytes file(fd, size, buffer);
-  Window window;
-  const int anchor = FindBlock(file, name, &window);
-  close(fd);
-  return {anchor, anchor < 0 ? "" : std::string(window.data, static_cast<size_t>(window.length))};
-}
-
 // Runs the scan over `content` for the (already upper-cased) name: plainly,
-// then searched as a large file would be (in page-long segments, mapped and
-// read, on two threads), which must change nothing.
+// then searched as a large file would be, in page-long segments shared with
+// a helper, which must change nothing.
 Found Scan(const std::string& content, const char* name) {
   TempDir dir;
   WriteFile(dir / "pgm", content);
   const auto size = static_cast<int64_t>(content.size());
-  Found plain = ScanOnce(dir / "pgm", size, name);
-  AllowLargeFileSearch(1, 1, 4096);
-  const Found split = ScanOnce(dir / "pgm", size, name);
-  AllowLargeFileSearch(0);
+  static ScanBuffer buffer;
+  Found plain = korrin_test::FindBlockIn(dir / "pgm", size, name, {&buffer, {}, nullptr});
+  korrin_test::InlineHelpers helper(1);
+  const Found split = korrin_test::FindBlockIn(dir / "pgm", size, name,
+                                               {&buffer, korrin_test::EagerSearch(), &helper});
   EXPECT_EQ(split.anchor, plain.anchor) << "large-file search, " << size << " bytes";
   EXPECT_EQ(split.window, plain.window) << "large-file search, " << size << " bytes";
   return plain;

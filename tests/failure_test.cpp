@@ -198,29 +198,39 @@ TEST(Surroundings, FileSizeLimitIsAWriteFailure) {
   EXPECT_EQ(cut, ReadFile(dir / "whole.txt").substr(0, 4096));
 }
 
-TEST(Surroundings, NoMemoryForAListLineEndsTheListAsAReadError) {
+// Memory is fixed: a list line of 64 MiB needs none of its own. Under the
+// least address-space limit that a run pinned to one processor lives with,
+// and above it, a run on every processor completes the same, with fewer
+// workers or none when their memory cannot be had.
+TEST(Surroundings, AMemoryLimitIsNoWorseThanOneLineAtATime) {
   if (LimitsDisturbed()) GTEST_SKIP() << "address-space limits do not apply under sanitizers";
   TempDir dir;
   WriteFile(dir / "a.cbl", kSmallProgram);
-  struct Case {
-    int line_mib;
-    rlim_t limit_kib;
-    bool must_fail;  // the line cannot fit at all
-  } const cases[] = {{10, 26000, false}, {64, 48000, true}};
-  for (const Case& c : cases) {
-    WriteFile(dir / "p.lst", "a.cbl\n" + std::string(c.line_mib << 20, 'x') + "\na.cbl\n");
-    const rlim_t limit = c.limit_kib << 10;
-    const Outcome o =
-        RunKorrin({.args = {"out.txt"}, .list = "p.lst", .cwd = dir.path(), .in_child = [limit] {
-                     Limit(RLIMIT_AS, limit);
-                   }});
-    // Either the line fits and the run is whole, or the list ends there as a
-    // read error after the report is closed; never an abort.
-    if (c.must_fail || o.status != 0) {
-      Check(o, dir, {Lines({kA, "Error reading LIST file"}), 4, 1, 267, 1});
-    } else {
-      Check(o, dir, {Lines({kA, kA}), 0, 3, 534, 2});
-    }
+  WriteFile(dir / "p.lst", "a.cbl\n" + std::string(64 << 20, 'x') + "\na.cbl\n");
+  auto run = [&dir](rlim_t kib, bool pinned) {
+    unlink((dir / "out.txt").c_str());
+    const Outcome o = RunKorrin(
+        {.args = {"out.txt"}, .list = "p.lst", .cwd = dir.path(), .in_child = [kib, pinned] {
+           if (pinned) PinToOneProcessor();
+           Limit(RLIMIT_AS, kib << 10);
+         }});
+    return std::make_pair(o, ReadFile(dir / "out.txt"));
+  };
+  const auto whole = run(256 << 10, false);
+  Check(whole.first, dir, {Lines({kA, kA}), 0, 3, 534, 2});
+  auto completes = [&](rlim_t kib, bool pinned) {
+    const auto [o, report] = run(kib, pinned);
+    return o.status == 0 && o.out == whole.first.out && report == whole.second;
+  };
+  rlim_t fails = 1 << 10;
+  rlim_t least = 32 << 10;  // far below the line's length
+  ASSERT_TRUE(completes(least, true));
+  while (least - fails > 16) {
+    const rlim_t middle = (fails + least) / 2;
+    (completes(middle, true) ? least : fails) = middle;
+  }
+  for (rlim_t kib = least; kib < least + (2 << 10); kib += 128) {
+    EXPECT_TRUE(completes(kib, false)) << kib << " KiB";
   }
 }
 

@@ -15,9 +15,11 @@
 //     named PATTERN is cut to N bytes, as another process might do while it
 //     is scanned
 // KORRIN_OPEN_LOG names a file to which every open appends a line: "main"
-// or "worker" (the thread that opened), a blank, and the path.
+// or "worker" (the thread that opened), a blank, and the path; and every
+// thread started, the line "thread".
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -112,14 +114,18 @@ Function Next(const char* name) {
   return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
 }
 
-// Appends "main PATH" or "worker PATH" to the open log, if there is one.
-void LogOpen(int (*real_open)(const char*, int, ...), const char* path) {
+const char* LogPath() {
   static const char* const log = std::getenv("KORRIN_OPEN_LOG");
-  if (log == nullptr || path == nullptr || std::strcmp(path, log) == 0) return;
+  return log;
+}
+
+// Appends `text` and a newline to the open log, if there is one.
+void Log(const char* text) {
+  static const auto real_open = Next<int (*)(const char*, int, ...)>("open");
+  if (LogPath() == nullptr) return;
   char line[4200];
-  const int length =
-      std::snprintf(line, sizeof line, "%s %s\n", gettid() == getpid() ? "main" : "worker", path);
-  const int fd = real_open(log, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+  const int length = std::snprintf(line, sizeof line, "%s\n", text);
+  const int fd = real_open(LogPath(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) return;
   static const auto real_write = Next<ssize_t (*)(int, const void*, size_t)>("write");
   static const auto real_close = Next<int (*)(int)>("close");
@@ -127,9 +133,18 @@ void LogOpen(int (*real_open)(const char*, int, ...), const char* path) {
   real_close(fd);
 }
 
-int Open(const char* path, int flags, mode_t mode) {
-  static const auto real = Next<int (*)(const char*, int, ...)>("open");
-  LogOpen(real, path);
+// Appends "main PATH" or "worker PATH" to the open log.
+void LogOpen(const char* path) {
+  if (path == nullptr || LogPath() == nullptr || std::strcmp(path, LogPath()) == 0) return;
+  char line[4200];
+  std::snprintf(line, sizeof line, "%s %s", gettid() == getpid() ? "main" : "worker", path);
+  Log(line);
+}
+
+// An open of `path` through `real`, which opens it.
+template <typename RealOpen>
+int Open(const char* path, RealOpen real) {
+  LogOpen(path);
   Faults& faults = TheFaults();
   Rule* rule = faults.ForPath(path);
   if (rule != nullptr && rule->open_errno != 0) {
@@ -140,7 +155,7 @@ int Open(const char* path, int flags, mode_t mode) {
     errno = EINTR;
     return -1;
   }
-  const int fd = real(path, flags, mode);
+  const int fd = real();
   if (fd >= 0 && fd < kMaxFds) {
     faults.rule_of_fd[fd] = rule == nullptr ? 0 : static_cast<int>(rule - faults.rules) + 1;
     faults.bytes_read[fd] = 0;
@@ -198,11 +213,12 @@ mode_t ModeArgument(int flags, va_list args) {
 }
 
 int open(const char* path, int flags, ...) {
+  static const auto real = Next<int (*)(const char*, int, ...)>("open");
   va_list args;
   va_start(args, flags);
   const mode_t mode = ModeArgument(flags, args);
   va_end(args);
-  return Open(path, flags, mode);
+  return Open(path, [&] { return real(path, flags, mode); });
 }
 int open64(const char* path, int flags, ...) {
   va_list args;
@@ -213,11 +229,11 @@ int open64(const char* path, int flags, ...) {
 }
 // NOLINTNEXTLINE(bugprone-reserved-identifier): the C library's own name
 int __open_2(const char* path, int flags) {
-  return Open(path, flags, 0);
+  return open(path, flags);
 }
 // NOLINTNEXTLINE(bugprone-reserved-identifier): the C library's own name
 int __open64_2(const char* path, int flags) {
-  return Open(path, flags, 0);
+  return open(path, flags);
 }
 
 ssize_t read(int fd, void* buffer, size_t count) {
@@ -236,6 +252,14 @@ ssize_t pread64(int fd, void* buffer, size_t count, off64_t offset) {
   return pread(fd, buffer, count, offset);
 }
 
+int pthread_create(pthread_t* thread, const pthread_attr_t* attributes, void* (*start)(void*),
+                   void* argument) {
+  static const auto real =
+      Next<int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*)>("pthread_create");
+  Log("thread");
+  return real(thread, attributes, start, argument);
+}
+
 int close(int fd) {
   static const auto real = Next<int (*)(int)>("close");
   if (fd >= 0 && fd < kMaxFds) TheFaults().rule_of_fd[fd] = 0;
@@ -251,7 +275,7 @@ int fstat64(int fd, struct stat64* st) {
   return AfterStat(fd, real(fd, st), reinterpret_cast<struct stat*>(st));
 }
 
-// korrin may ask for fstat through syscall(SYS_fstat, ...).
+// korrin may ask for fstat and openat2 through syscall(NUMBER, ...).
 long syscall(long number, ...) {
   static const auto real = Next<long (*)(long, ...)>("syscall");
   va_list args;
@@ -259,6 +283,14 @@ long syscall(long number, ...) {
   long a[6];
   for (long& value : a) value = va_arg(args, long);
   va_end(args);
+#ifdef SYS_openat2
+  if (number == SYS_openat2) {
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): the argument is the caller's pointer
+    const auto* path = reinterpret_cast<const char*>(a[1]);
+    return Open(path,
+                [&] { return static_cast<int>(real(number, a[0], a[1], a[2], a[3], a[4], a[5])); });
+  }
+#endif
   const long result = real(number, a[0], a[1], a[2], a[3], a[4], a[5]);
 #ifdef SYS_fstat
   if (number == SYS_fstat) {

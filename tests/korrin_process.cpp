@@ -69,8 +69,8 @@ Outcome RunKorrin(const Invocation& inv) {
   close(out_pipe[1]);
   close(err_pipe[1]);
   Outcome o;
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::seconds(inv.timeout_seconds);
+  const auto start = std::chrono::steady_clock::now();
+  const auto deadline = start + std::chrono::seconds(inv.timeout_seconds);
   pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
   std::string* sinks[2] = {&o.out, &o.err};
   int open_count = 2;
@@ -88,6 +88,10 @@ Outcome RunKorrin(const Invocation& inv) {
       char buf[65536];
       const ssize_t r = read(fds[k].fd, buf, sizeof buf);
       if (r > 0) {
+        if (k == 0 && o.out.empty()) {
+          o.first_output_seconds =
+              std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        }
         sinks[k]->append(buf, static_cast<size_t>(r));
       } else {
         close(fds[k].fd);

@@ -14,6 +14,7 @@ struct Outcome {
   std::string err;
   int status = -1;  // exit status, or -1 when killed or timed out
   bool timed_out = false;
+  double first_output_seconds = -1;  // from the start to the first byte on standard output
 };
 
 struct Invocation {

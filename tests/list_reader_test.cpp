@@ -1,10 +1,15 @@
 // SPDX-License-Identifier: MIT
 #include "driver/list_reader.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <string>
+#include <vector>
+
+#include "korrin_process.h"
 
 namespace korrin {
 namespace {
@@ -40,21 +45,79 @@ TEST(ListReader, ExternalNameFromBaseName) {
   }
 }
 
-TEST(ListReader, LinesAreWholeAndNulTerminated) {
-  const std::string long_line(5000, 'p');
-  std::string content = "a.cbl\n\n" + long_line + "\nx" + std::string(1, '\0') + "junk\nlast";
-  FILE* list = fmemopen(content.data(), content.size(), "r");
-  ListReader reader(list);
-  std::string_view line;
-  for (const std::string& expected :
-       {std::string("a.cbl"), std::string(), long_line, std::string("x"), std::string("last")}) {
-    ASSERT_TRUE(reader.Next(&line));
-    EXPECT_EQ(line, expected);
-    EXPECT_EQ(line.data()[line.size()], '\0');  // usable as a path as it stands
+// All the lines of `content` read through a buffer of `capacity` bytes;
+// a too-long line reads as "<too long>".
+std::vector<std::string> LinesOf(const std::string& content, size_t capacity) {
+  korrin_test::TempDir dir;
+  korrin_test::WriteFile(dir / "p.lst", content);
+  const int fd = open((dir / "p.lst").c_str(), O_RDONLY);
+  std::vector<char> buffer(capacity);
+  ListReader reader(fd, buffer.data(), buffer.size());
+  std::vector<std::string> lines;
+  ListLine line;
+  while (reader.Next(&line)) {
+    EXPECT_EQ(line.text.data() == nullptr ? '\0' : line.text.data()[line.text.size()], '\0');
+    lines.push_back(line.too_long ? "<too long>" : std::string(line.text));
   }
+  EXPECT_FALSE(reader.Failed());
+  close(fd);
+  return lines;
+}
+
+TEST(ListReader, LinesEndAtTheirNewlineOrFirstNul) {
+  const std::string longest(ListLine::kLongestPath, 'p');
+  const std::string content =
+      "a.cbl\n\n" + longest + "\n" + longest + "q\nx" + std::string(1, '\0') + "junk\nlast";
+  // Through the run's buffer, and through one barely larger than a path, so
+  // that lines meet the buffer's end everywhere.
+  for (const size_t capacity : {size_t{64} << 10, ListLine::kLongestPath + 2}) {
+    EXPECT_EQ(LinesOf(content, capacity),
+              (std::vector<std::string>{"a.cbl", "", longest, "<too long>", "x", "last"}))
+        << capacity;
+  }
+}
+
+TEST(ListReader, LinesLongerThanTheBufferKeepOnlyTheirText) {
+  const std::string junk(100000, 'j');
+  const std::string content = "ab" + std::string(1, '\0') + junk + "\n" + junk + "\nnext\n" + junk +
+                              "x";  // the last line, without a newline
+  EXPECT_EQ(LinesOf(content, 8192),
+            (std::vector<std::string>{"ab", "<too long>", "next", "<too long>"}));
+  EXPECT_EQ(LinesOf("", 8192), std::vector<std::string>{});
+}
+
+TEST(ListReader, ReadyOnlyWhenAWholeLineHasCome) {
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  char buffer[8192];
+  ListReader reader(ends[0], buffer, sizeof buffer);
+  EXPECT_FALSE(reader.LineReady());
+  ASSERT_EQ(write(ends[1], "a.c", 3), 3);
+  EXPECT_FALSE(reader.LineReady());  // half a line: Next would wait
+  ASSERT_EQ(write(ends[1], "bl\nb", 4), 4);
+  EXPECT_TRUE(reader.LineReady());
+  ListLine line;
+  ASSERT_TRUE(reader.Next(&line));
+  EXPECT_EQ(line.text, "a.cbl");
+  EXPECT_FALSE(reader.LineReady());
+  close(ends[1]);  // the writer is gone: the last line is whole
+  EXPECT_TRUE(reader.LineReady());
+  ASSERT_TRUE(reader.Next(&line));
+  EXPECT_EQ(line.text, "b");
   EXPECT_FALSE(reader.Next(&line));
   EXPECT_FALSE(reader.Failed());
-  std::fclose(list);
+  close(ends[0]);
+}
+
+TEST(ListReader, AReadErrorEndsTheList) {
+  const int fd = open(".", O_RDONLY);  // a directory: every read fails
+  char buffer[8192];
+  ListReader reader(fd, buffer, sizeof buffer);
+  ListLine line;
+  EXPECT_TRUE(reader.LineReady());
+  EXPECT_FALSE(reader.Next(&line));
+  EXPECT_TRUE(reader.Failed());
+  close(fd);
 }
 
 }  // namespace

@@ -3,17 +3,14 @@
 // of 10000 bytes, a seek back of 7, byte-by-byte compares. Thousands of
 // generated files put markers, names and slashes around chunk boundaries and
 // the end of the file; both must agree on every one.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <random>
 #include <string>
 
 #include "korrin_process.h"
-#include "reader/block_search.h"
-#include "reader/large_file_search.h"
+#include "scan_helpers.h"
 
 namespace korrin {
 namespace {
@@ -105,34 +102,30 @@ std::string MakeFile(std::mt19937& rng, const std::string& name) {
 }
 
 // Runs the scanner and the model over `files` generated files; `split`
-// searches each rest ahead as a large file would be, in mapped and read
-// segments on two threads.
+// searches each rest ahead as a large file would be, in page-long segments
+// shared with a helper, so that files of a few kilobytes span several.
 void CompareWithModel(int files, bool split) {
   korrin_test::TempDir dir;
   const std::string path = dir / "pgm";
   std::mt19937 rng(20261208);
   static ScanBuffer buffer;
-  // Page-long segments, so that files of a few kilobytes span several.
-  if (split) AllowLargeFileSearch(1, 1, 4096);
+  korrin_test::InlineHelpers helper(1);
+  const ScanContext context = split ? ScanContext{&buffer, korrin_test::EagerSearch(), &helper}
+                                    : ScanContext{&buffer, {}, nullptr};
   int found = 0;
   for (int file = 0; file < files; ++file) {
     const std::string name = file % 5 == 0 ? "" : file % 2 ? "PGM1" : "AB";
     const std::string content = MakeFile(rng, name);
     korrin_test::WriteFile(path, content);
     const ModelResult expected = ModelScan(path, name);
-    const int fd = open(path.c_str(), O_RDONLY);
-    FileBytes bytes(fd, static_cast<int64_t>(content.size()), buffer);
-    Window window;
-    const int anchor = FindBlock(bytes, name.c_str(), &window);
-    close(fd);
-    ASSERT_EQ(anchor, expected.anchor) << "file " << file;
-    if (anchor >= 0) {
-      ASSERT_EQ(std::string(window.data, static_cast<size_t>(window.length)), expected.window)
-          << "file " << file;
+    const korrin_test::Found got =
+        korrin_test::FindBlockIn(path, static_cast<int64_t>(content.size()), name.c_str(), context);
+    ASSERT_EQ(got.anchor, expected.anchor) << "file " << file;
+    if (got.anchor >= 0) {
+      ASSERT_EQ(got.window, expected.window) << "file " << file;
       ++found;
     }
   }
-  AllowLargeFileSearch(0);
   // The generator must exercise both outcomes.
   EXPECT_GT(found, files / 13);
   EXPECT_LT(found, files - files / 13);

@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "driver/list_reader.h"
 
-#include <sys/types.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
+#include <cerrno>
 #include <cstring>
 
 namespace korrin {
@@ -24,18 +26,103 @@ void ExternalName(std::string_view line, char (&name)[9]) {
   base.copy(name, base.size());
 }
 
-ListReader::~ListReader() {
-  std::free(line_);
+namespace {
+
+bool IsRegularFile(int fd) {
+  struct stat st;
+  return fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool ListReader::Next(std::string_view* text) {
-  const ssize_t got = getline(&line_, &capacity_, list_);
-  if (got < 0) return false;
-  size_t length = std::strlen(line_);  // a NUL ends the text
-  if (length == static_cast<size_t>(got) && length > 0 && line_[length - 1] == '\n') {
-    line_[--length] = '\0';
+// True when a read of `fd` would return at once; waits up to `timeout` ms.
+bool Readable(int fd, int timeout) {
+  pollfd entry = {fd, POLLIN, 0};
+  return poll(&entry, 1, timeout) > 0;
+}
+
+}  // namespace
+
+ListReader::ListReader(int fd, char* buffer, size_t capacity)
+    : fd_(fd), buffer_(buffer), capacity_(capacity - 1), regular_(IsRegularFile(fd)) {}
+
+bool ListReader::HasLineEnd() const {
+  return ended_ || failed_ || std::memchr(buffer_ + begin_, '\n', end_ - begin_) != nullptr;
+}
+
+bool ListReader::TakeLine(ListLine* line) {
+  const auto* newline = static_cast<char*>(std::memchr(buffer_ + begin_, '\n', end_ - begin_));
+  size_t line_end = end_;
+  if (newline != nullptr) {
+    line_end = static_cast<size_t>(newline - buffer_);
+  } else if (!(ended_ || failed_) || (begin_ == end_ && !skipping_)) {
+    return false;  // no whole line yet, or nothing left
   }
-  *text = std::string_view(line_, length);
+  size_t start = begin_;
+  size_t length = strnlen(buffer_ + begin_, line_end - begin_);
+  bool too_long = length > ListLine::kLongestPath;
+  if (skipping_) {  // the text is what was kept of the line's start
+    start = 0;
+    length = kept_;
+    too_long = skipped_too_long_;
+    skipping_ = false;
+  }
+  begin_ = newline != nullptr ? line_end + 1 : end_;
+  buffer_[start + length] = '\0';  // its NUL, or its newline, or past the last byte
+  *line = too_long ? ListLine{{}, true} : ListLine{{buffer_ + start, length}, false};
+  return true;
+}
+
+void ListReader::MakeRoom() {
+  if (skipping_) {  // nothing of the line's rest is wanted
+    begin_ = end_ = kept_;
+    return;
+  }
+  std::memmove(buffer_, buffer_ + begin_, end_ - begin_);
+  end_ -= begin_;
+  begin_ = 0;
+  if (end_ < capacity_) return;
+  // A line longer than the buffer: keep its text's start if the text is
+  // short, and drop the rest of the line as it comes.
+  const size_t text = strnlen(buffer_, capacity_);
+  skipping_ = true;
+  skipped_too_long_ = text > ListLine::kLongestPath;
+  kept_ = skipped_too_long_ ? 0 : text;
+  begin_ = end_ = kept_;
+}
+
+bool ListReader::ReadMore(bool wait) {
+  if (!wait && !regular_ && !Readable(fd_, 0)) return false;
+  MakeRoom();
+  for (;;) {
+    const ssize_t got = read(fd_, buffer_ + end_, capacity_ - end_);
+    if (got > 0) {
+      end_ += static_cast<size_t>(got);
+    } else if (got == 0) {
+      ended_ = true;
+    } else if (errno == EINTR) {
+      continue;
+    } else if (errno == EAGAIN || errno == EWOULDBLOCK) {  // a list left non-blocking
+      if (!wait) return false;
+      Readable(fd_, -1);
+      continue;
+    } else {
+      failed_ = true;
+    }
+    return true;
+  }
+}
+
+bool ListReader::Next(ListLine* line) {
+  for (;;) {
+    if (TakeLine(line)) return true;
+    if (ended_ || failed_) return false;
+    ReadMore(true);
+  }
+}
+
+bool ListReader::LineReady() {
+  while (!HasLineEnd()) {
+    if (!ReadMore(false)) return false;
+  }
   return true;
 }
 

@@ -2,7 +2,7 @@
 // The list file: one program path per line.
 #pragma once
 
-#include <cstdio>
+#include <cstddef>
 #include <string_view>
 
 namespace korrin {
@@ -15,27 +15,52 @@ std::string_view BaseName(std::string_view line);
 // 8 characters, NUL-terminated in `name`.
 void ExternalName(std::string_view line, char (&name)[9]);
 
-// Reads a list file line by line, whatever the line length: a line's text
-// ends before its newline or at its first NUL; a last line without a newline
-// is still a line.
+// One line of the list: its text ends before its newline or at its first
+// NUL. A text of kLongestPath bytes or more cannot name a file (the system
+// refuses such paths), so only its length is kept.
+struct ListLine {
+  static constexpr size_t kLongestPath = 4095;
+  std::string_view text;  // NUL-terminated in place; empty when too long
+  bool too_long = false;
+};
+
+// Reads the list file open on `fd` through a fixed buffer of `capacity`
+// bytes (more than kLongestPath), whatever the line lengths; a last line
+// without a newline is still a line.
 class ListReader {
  public:
-  explicit ListReader(FILE* list) : list_(list) {}
-  ~ListReader();
+  ListReader(int fd, char* buffer, size_t capacity);
   ListReader(const ListReader&) = delete;
   ListReader& operator=(const ListReader&) = delete;
 
-  // The next line's text, NUL-terminated in place and valid until the next
-  // call; false at the end or on a read error.
-  bool Next(std::string_view* text);
-  // True when the reading stopped before the end of the file: a read error,
-  // or no memory left for a line.
-  bool Failed() const { return std::ferror(list_) != 0 || std::feof(list_) == 0; }
+  // The next line, valid until the next call; false at the end or after a
+  // read error. Waits for the list's writer when the list is a pipe or a
+  // terminal with no whole line ready.
+  bool Next(ListLine* line);
+  // True when Next would return without waiting for the list's writer.
+  bool LineReady();
+  // True when a read of the list failed.
+  bool Failed() const { return failed_; }
 
  private:
-  FILE* list_;
-  char* line_ = nullptr;
-  size_t capacity_ = 0;
+  bool TakeLine(ListLine* line);
+  bool HasLineEnd() const;
+  bool ReadMore(bool wait);
+  void MakeRoom();
+
+  int fd_;
+  char* buffer_;
+  size_t capacity_;   // one byte is kept for the NUL of a last line
+  bool regular_;      // a file's reads never wait for a writer
+  size_t begin_ = 0;  // the unread bytes are [begin_, end_)
+  size_t end_ = 0;
+  // A line longer than the buffer: its text's first `kept_` bytes stay at
+  // the buffer's start while the rest of the line is read and dropped.
+  bool skipping_ = false;
+  bool skipped_too_long_ = false;
+  size_t kept_ = 0;
+  bool ended_ = false;
+  bool failed_ = false;
 };
 
 }  // namespace korrin

@@ -7,8 +7,8 @@
 
 #include <algorithm>
 #include <cstring>
-
-#include "driver/list_reader.h"
+#include <new>
+#include <utility>
 
 namespace korrin {
 namespace {
@@ -16,59 +16,74 @@ namespace {
 // Every this many lines, a worker looks at how many of its reads waited.
 constexpr int kLinesPerLook = 32;
 
+// The stack of a worker: the scan needs little; sanitizers need more.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr size_t kWorkerStack = size_t{1} << 20;
+#else
+constexpr size_t kWorkerStack = size_t{128} << 10;
+#endif
+
 // The times this thread has given up its processor of its own accord: to
-// wait for the disk, or for work.
+// wait for the disk, for work, or for the mutex.
 long VoluntarySwitches() {
+#if defined(RUSAGE_THREAD)
   struct rusage usage;
   return getrusage(RUSAGE_THREAD, &usage) == 0 ? usage.ru_nvcsw : 0;
-}
-
-// The scan buffers of the workers, one each, and the caller's for the lines
-// read at their turn; a run has one look-ahead.
-ScanBuffer worker_buffers[ReadAhead::kMaxWorkers];
-ScanBuffer turn_buffer;
-
-// Reads one line's program, unless it must wait for its turn: the report
-// itself, or a failure of the machine, which is tried again at the line's
-// turn so that it is reported as a run without look-ahead would report it.
-void ReadLine(QueuedLine& line, const FileIdentity& report, ScanBuffer& buffer) {
-  OpenedProgram file = OpenProgram(line.path);
-  if (file.error != FileError::None || (file.fd >= 0 && file.identity == report)) {
-    if (file.fd >= 0) close(file.fd);
-    line.read_at_turn = true;
-    return;
-  }
-  line.scan = ScanProgram(file, line.name, buffer);
+#else
+  return 0;  // no count for one thread: workers are never added
+#endif
 }
 
 }  // namespace
 
-int ReadAhead::WorkersForThisMachine() {
-  // The caller reads lines too when the oldest is not ready, so one worker
-  // per further processor keeps them all busy; more only contend.
-  cpu_set_t cpus;
-  if (sched_getaffinity(0, sizeof cpus, &cpus) != 0) return 0;
-  return std::min(CPU_COUNT(&cpus) - 1, kMaxWorkers);
+bool OwnFiles::Holds(const FileIdentity& file) const {
+  return std::find(files_, files_ + count_, file) != files_ + count_;
 }
 
-ReadAhead::ReadAhead(int workers, FileIdentity report) : report_(report) {
-  for (int k = 0; k < workers && k < kMaxWorkers; ++k) {
+int ReadAhead::WorkersForThisMachine() {
+  // The run's thread reads lines too when the oldest is not ready, so one
+  // worker per further processor keeps them all busy; more only contend.
+  long processors = 0;
+#if defined(CPU_COUNT)
+  cpu_set_t cpus;
+  if (sched_getaffinity(0, sizeof cpus, &cpus) == 0) processors = CPU_COUNT(&cpus);
+#endif
+  if (processors <= 0) processors = sysconf(_SC_NPROCESSORS_ONLN);
+  return static_cast<int>(std::clamp<long>(processors - 1, 0, kMaxWorkers));
+}
+
+ReadAhead::ReadAhead(const ReadAheadSettings& settings, const OwnFiles& own_files,
+                     ScanBuffer& buffer)
+    : settings_(settings), own_files_(own_files), buffer_(buffer) {
+  // Without workers, one line at a time: read, reported, then the next.
+  if (settings.workers > 0) lines_.reset(new (std::nothrow) QueuedLine[kSlots]);
+  if (!lines_) {
+    lines_.reset(new QueuedLine[2]);
+    return;
+  }
+  capacity_ = kSlots;
+  for (int k = 0; k < settings.workers && k < kMaxWorkers; ++k) {
     if (!StartWorker()) break;
   }
-  // Without workers, one line at a time: read, reported, then the next.
-  capacity_ = workers_ == 0 ? 2 : kSlots;
+  if (worker_count_ == 0) capacity_ = 2;
 }
 
 bool ReadAhead::StartWorker() {
+  Worker& worker = workers_[worker_count_];
+  worker.buffer.reset(new (std::nothrow) ScanBuffer);
+  if (!worker.buffer) return false;
+  worker.read_ahead = this;
   pthread_attr_t attributes;
   pthread_attr_init(&attributes);
-  pthread_attr_setstacksize(&attributes, size_t{512} << 10);  // the scan needs little stack
-  starts_[workers_] = {this, &worker_buffers[workers_]};
-  const bool started =
-      pthread_create(&threads_[workers_], &attributes, WorkerMain, &starts_[workers_]) == 0;
+  pthread_attr_setstacksize(&attributes, kWorkerStack);
+  const bool started = pthread_create(&worker.thread, &attributes, WorkerMain, &worker) == 0;
   pthread_attr_destroy(&attributes);
-  if (started) ++workers_;
-  return started;
+  if (!started) {
+    worker.buffer.reset();
+    return false;
+  }
+  ++worker_count_;
+  return true;
 }
 
 ReadAhead::~ReadAhead() {
@@ -76,150 +91,202 @@ ReadAhead::~ReadAhead() {
     const std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
   }
-  work_queued_.notify_all();
-  for (int k = 0; k < workers_; ++k) pthread_join(threads_[k], nullptr);
+  work_ready_.notify_all();
+  for (int k = 0; k < worker_count_; ++k) pthread_join(workers_[k].thread, nullptr);
 }
 
-void* ReadAhead::WorkerMain(void* start) {
-  const WorkerStart& self = *static_cast<const WorkerStart*>(start);
+void* ReadAhead::WorkerMain(void* worker) {
+  Worker& self = *static_cast<Worker*>(worker);
   self.read_ahead->Work(*self.buffer);
   return nullptr;
 }
 
-QueuedLine* ReadAhead::Claim() {
-  uint64_t next = claimed_.load();
-  while (next < added_.load()) {
-    if (claimed_.compare_exchange_weak(next, next + 1)) return &lines_[next % kSlots];
+void ReadAhead::Add(const ListLine& line) {
+  QueuedLine& slot = lines_[filled_ % capacity_];  // no other thread looks at it
+  line.text.copy(slot.path, line.text.size());
+  slot.path[line.text.size()] = '\0';
+  slot.path_length = line.text.size();
+  slot.path_too_long = line.too_long;
+  ExternalName(line.text, slot.name);
+  slot.scan = ProgramScan();
+  slot.done = false;
+  slot.at_turn = false;
+  ++filled_;
+}
+
+void ReadAhead::Publish(bool list_waits) {
+  if (worker_count_ == 0) return;
+  const std::lock_guard<std::mutex> lock(mutex_);
+  added_ = filled_;
+  // The run's thread reads the oldest line itself if need be: a worker is
+  // worth waking for the lines after it.
+  const uint64_t unclaimed = added_ - claimed_;
+  if (idle_workers_ > 0 && (unclaimed >= kWakeBatch || (list_waits && unclaimed >= 2))) {
+    work_ready_.notify_all();
+  }
+}
+
+void ReadAhead::ReadLine(QueuedLine& line, const ScanContext& context) {
+  if (line.path_too_long) return;
+  OpenedProgram file = OpenProgram(line.path, ProcessFiles::Refuse);
+  // What the run writes, what depends on the reader, and what failed for
+  // want of something the other threads may hold, waits for its turn.
+  if (file.refused || (file.fd >= 0 && own_files_.Holds(file.identity))) {
+    if (file.fd >= 0) close(file.fd);
+    line.at_turn = true;
+    return;
+  }
+  line.scan = ScanProgram(file, line.name, context);
+}
+
+void ReadAhead::ReadClaimedLine(std::unique_lock<std::mutex>& lock, const ScanContext& context) {
+  QueuedLine& line = lines_[claimed_++ % capacity_];
+  lock.unlock();
+  ReadLine(line, context);
+  lock.lock();
+  line.done = true;
+}
+
+ReadAhead::OfferedSearch* ReadAhead::SearchToHelp() {
+  for (OfferedSearch& offered : offered_) {
+    if (offered.search != nullptr && !offered.withdrawn && !offered.exhausted &&
+        offered.helpers < settings_.helpers_per_search) {
+      return &offered;
+    }
   }
   return nullptr;
 }
 
-void ReadAhead::WakeCaller() {
-  // The caller may wait for a line, or for the workers to rest; it looks
-  // again at what it waits for once woken.
-  if (caller_waiting_) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    line_done_.notify_one();
-  }
+void ReadAhead::HelpSearch(std::unique_lock<std::mutex>& lock, OfferedSearch& offered,
+                           ScanBuffer& buffer) {
+  ++offered.helpers;
+  lock.unlock();
+  const bool searched = offered.search->SearchNextSegment(buffer.bytes);
+  lock.lock();
+  if (!searched) offered.exhausted = true;
+  if (--offered.helpers == 0 && offered.withdrawn) helpers_left_.notify_all();
+}
+
+void ReadAhead::WakeMain() {
+  if (main_waiting_) main_wakes_.notify_one();
 }
 
 void ReadAhead::Work(ScanBuffer& buffer) {
+  const ScanContext context{&buffer, settings_.large_files, this};
   int lines_read = 0;
   long sleeps = 0;  // waits for work, which are no waits for the disk
   long switches_before = VoluntarySwitches();
+  std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    // Counted as working before looking at resting_: the caller, once it
-    // has set resting_, waits for no worker to be working.
-    ++working_;
-    QueuedLine* line = resting_ ? nullptr : Claim();
-    if (line == nullptr) {
+    if (stopping_) return;
+    OfferedSearch* search = nullptr;
+    if (!resting_ && claimed_ < added_) {
+      ++working_;
+      ReadClaimedLine(lock, context);
       --working_;
-      WakeCaller();
-      std::unique_lock<std::mutex> lock(mutex_);
+      WakeMain();
+      if (++lines_read % kLinesPerLook == 0) {
+        // When half the reads waited for the disk (a read from the page
+        // cache does not wait at all), one more worker lets one more read
+        // wait with the others.
+        const long switches = VoluntarySwitches();
+        if (switches - switches_before - sleeps >= kLinesPerLook / 2) worker_wanted_ = true;
+        switches_before = switches;
+        sleeps = 0;
+      }
+    } else if (!resting_ && (search = SearchToHelp()) != nullptr) {
+      ++working_;
+      HelpSearch(lock, *search, buffer);
+      --working_;
+      WakeMain();
+    } else {
       ++idle_workers_;
       ++sleeps;
-      work_queued_.wait(
-          lock, [this] { return stopping_ || (!resting_ && claimed_.load() < added_.load()); });
+      work_ready_.wait(lock);
       --idle_workers_;
-      if (stopping_) return;
-      continue;
     }
-    ReadLine(*line, report_, buffer);
-    if (++lines_read % kLinesPerLook == 0) {
-      // When half the reads waited for the disk (a read from the page cache
-      // does not wait at all), one more worker lets one more read wait with
-      // the others.
-      const long switches = VoluntarySwitches();
-      if (switches - switches_before - sleeps >= kLinesPerLook / 2) worker_wanted_ = true;
-      switches_before = switches;
-      sleeps = 0;
-    }
-    --working_;
-    line->done = true;
-    WakeCaller();
-  }
-}
-
-bool ReadAhead::Full() const {
-  // One slot is the caller's: the line it took last.
-  return added_.load() - taken_ + 1 >= static_cast<uint64_t>(capacity_);
-}
-
-bool ReadAhead::Empty() const {
-  return added_.load() == taken_;
-}
-
-ProgramScan ReadAhead::ReadNow(std::string_view path) {
-  char name[9];
-  ExternalName(path, name);
-  return ReadProgram(path.data(), name, turn_buffer);
-}
-
-void ReadAhead::Add(std::string_view path) {
-  const uint64_t added = added_.load();
-  QueuedLine& line = lines_[added % kSlots];  // only the caller writes a free slot
-  path.copy(line.path, path.size());
-  line.path[path.size()] = '\0';
-  line.path_length = path.size();
-  ExternalName(path, line.name);
-  line.scan = ProgramScan();
-  line.done = false;
-  line.read_at_turn = false;
-  added_ = added + 1;  // publishes the line
-  // Waking a worker costs two system calls: worth it for a batch of lines.
-  if (idle_workers_ > 0 && added + 1 - claimed_.load() >= kWakeBatch) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    work_queued_.notify_one();
   }
 }
 
 const QueuedLine& ReadAhead::TakeOldest() {
-  QueuedLine& oldest = lines_[taken_ % kSlots];
-  if (workers_ == 0) {  // one line at a time, read at its turn, as it comes
-    oldest.scan = ReadProgram(oldest.path, oldest.name, turn_buffer);
-    claimed_ = ++taken_;
+  QueuedLine& oldest = lines_[taken_ % capacity_];
+  if (worker_count_ == 0) {  // one line at a time, read at its turn, as it comes
+    if (!oldest.path_too_long) {
+      oldest.scan =
+          ReadProgram(oldest.path, oldest.name, {&buffer_, settings_.large_files, nullptr});
+    }
+    ++taken_;
     return oldest;
   }
-  // Rather than wait for the oldest line, read the next unclaimed ones here;
-  // the oldest is among them when no worker has claimed it.
+  if (oldest.done) {  // read already: nothing to wait for, no one to wake
+    ++taken_;
+    if (oldest.at_turn) ReadAtTurn(oldest);
+    return oldest;
+  }
+  const ScanContext context{&buffer_, settings_.large_files, this};
+  std::unique_lock<std::mutex> lock(mutex_);
+  added_ = filled_;
+  // Rather than wait for the oldest line, read the next unclaimed ones, the
+  // oldest among them when no worker has claimed it, or help a search.
+  OfferedSearch* search = nullptr;
   while (!oldest.done) {
-    QueuedLine* line = Claim();
-    if (line == nullptr) break;
-    ReadLine(*line, report_, turn_buffer);
-    line->done = true;
+    if (claimed_ < added_) {
+      ReadClaimedLine(lock, context);
+    } else if ((search = SearchToHelp()) != nullptr) {
+      HelpSearch(lock, *search, buffer_);
+    } else {
+      main_waiting_ = true;
+      main_wakes_.wait(lock);
+      main_waiting_ = false;
+    }
   }
-  if (worker_wanted_.exchange(false) && workers_ < kMaxWorkers && StartWorker()) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    work_queued_.notify_one();
-  }
-  WaitUntil([&oldest] { return oldest.done.load(); });
+  const bool at_turn = oldest.at_turn;
+  const bool add_worker = std::exchange(worker_wanted_, false);
+  lock.unlock();
   ++taken_;
-  if (oldest.read_at_turn) ReadAtTurn(oldest);
+  if (add_worker && worker_count_ < kMaxWorkers) StartWorker();
+  if (at_turn) ReadAtTurn(oldest);
   return oldest;
 }
 
-template <typename Condition>
-void ReadAhead::WaitUntil(Condition condition) {
-  if (condition()) return;
-  std::unique_lock<std::mutex> lock(mutex_);
-  caller_waiting_ = true;
-  line_done_.wait(lock, condition);
-  caller_waiting_ = false;
-}
-
 void ReadAhead::ReadAtTurn(QueuedLine& line) {
-  line.scan = ReadProgram(line.path, line.name, turn_buffer);
-  if (line.scan.error != FileError::Open || workers_ == 0) return;
-  // The descriptors the workers hold may be the ones the open lacked: try
-  // again while they rest, as a run without them would have.
-  resting_ = true;
-  WaitUntil([this] { return working_.load() == 0; });
-  line.scan = ReadProgram(line.path, line.name, turn_buffer);
+  // The workers rest first: none holds a descriptor that the open may lack
+  // or that a path through /dev/fd may name.
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    resting_ = true;
+    main_waiting_ = true;
+    main_wakes_.wait(lock, [this] { return working_ == 0; });
+    main_waiting_ = false;
+  }
+  line.scan = ReadProgram(line.path, line.name, {&buffer_, settings_.large_files, nullptr});
   {
     const std::lock_guard<std::mutex> lock(mutex_);
     resting_ = false;
   }
-  work_queued_.notify_all();
+  work_ready_.notify_all();
+}
+
+void ReadAhead::Offer(SegmentSearch& search) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  for (OfferedSearch& offered : offered_) {
+    if (offered.search != nullptr) continue;
+    offered = OfferedSearch{.search = &search};
+    if (idle_workers_ > 0) work_ready_.notify_all();
+    WakeMain();
+    return;
+  }
+}
+
+void ReadAhead::Withdraw(SegmentSearch& search) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (OfferedSearch& offered : offered_) {
+    if (offered.search != &search) continue;
+    offered.withdrawn = true;
+    helpers_left_.wait(lock, [&offered] { return offered.helpers == 0; });
+    offered = OfferedSearch{};
+    return;
+  }
 }
 
 }  // namespace korrin

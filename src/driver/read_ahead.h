@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Reading the programs of the next list lines on worker threads while the
-// run reports the earlier ones, so that both processors work and the disk
-// always has reads waiting. Results are taken in list order.
+// run reports the earlier ones, so that every processor works and the disk
+// always has reads waiting. Results are taken in list order. The rules the
+// threads keep are in docs/ARCHITECTURE.md.
 #pragma once
 
 #include <pthread.h>
@@ -9,97 +10,140 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
-#include <string_view>
 
+#include "driver/list_reader.h"
 #include "reader/program_reader.h"
 
 namespace korrin {
 
 // One list line on its way through the look-ahead.
 struct QueuedLine {
-  static constexpr size_t kPathCapacity = 4096;  // with its NUL; the longest path Linux opens
+  static constexpr size_t kPathCapacity = ListLine::kLongestPath + 1;
   char path[kPathCapacity];
   size_t path_length;
+  bool path_too_long;  // names no file: not opened
   char name[9];
   ProgramScan scan;
-  std::atomic<bool> done;  // `scan` is ready, or the line is left to its turn
-  bool read_at_turn;       // to be read by the caller when it takes the line
+  // `scan` is ready, or the line is left to its turn. Set only under the
+  // read-ahead's mutex, and never cleared while the line is queued, so the
+  // run's thread may see it set without the mutex.
+  std::atomic<bool> done;
+  bool at_turn;  // to be read by the run's thread when it takes the line
 };
 
-class ReadAhead {
+// The files the run itself writes: the report, and standard output and
+// standard error when they are files. They are read only at their turn.
+class OwnFiles {
  public:
-  // Workers to start with: one per further processor. While reads wait on
-  // the disk, more are started, up to kMaxWorkers, so that more reads wait
-  // together.
+  void Add(const FileIdentity& file) { files_[count_++] = file; }
+  bool Holds(const FileIdentity& file) const;
+
+ private:
+  FileIdentity files_[3];
+  int count_ = 0;
+};
+
+struct ReadAheadSettings {
+  int workers = 0;             // to start with; 0 reads each line at its turn
+  int helpers_per_search = 1;  // threads that may join one large file's search
+  LargeFileSettings large_files;
+};
+
+class ReadAhead final : public SearchHelpers {
+ public:
+  // While reads wait on the disk, workers are added up to this many, so
+  // that more reads wait together.
   static constexpr int kMaxWorkers = 16;
   static constexpr int kSlots = 64;
+  // Sleeping workers are woken for this many unclaimed lines at least,
+  // unless the list has no more lines ready.
   static constexpr uint64_t kWakeBatch = 8;
 
-  // Starts `workers` threads (0 to kMaxWorkers; 0 reads each line at its
-  // turn, one line at a time, and never starts any). A file whose identity
-  // is `report`'s is only ever read at its turn, since the run is writing it.
-  ReadAhead(int workers, FileIdentity report);
+  // Starts the workers of `settings`, fewer when memory or threads run
+  // short. `buffer` is the calling thread's: it reads lines too.
+  ReadAhead(const ReadAheadSettings& settings, const OwnFiles& own_files, ScanBuffer& buffer);
   ~ReadAhead();
   ReadAhead(const ReadAhead&) = delete;
   ReadAhead& operator=(const ReadAhead&) = delete;
 
+  int workers() const { return worker_count_; }
   // True when no more lines can be queued before one is taken.
-  bool Full() const;
-  bool Empty() const;
-  // Whether `path` can be queued: longer paths must be read by the caller,
-  // after every queued line is taken.
-  static bool Fits(std::string_view path) { return path.size() < QueuedLine::kPathCapacity; }
-  // Reads the program of a line that does not fit, at once; only when
-  // nothing is queued.
-  ProgramScan ReadNow(std::string_view path);
-  // Queues a list line whose path Fits.
-  void Add(std::string_view path);
+  bool Full() const { return filled_ - taken_ + 1 >= capacity_; }
+  // True when enough slots are free to be worth filling: lines are queued in
+  // batches, so that the workers see them in batches.
+  bool WantsLines() const { return Empty() || filled_ - taken_ + kWakeBatch < capacity_; }
+  bool Empty() const { return filled_ == taken_; }
+  // Queues a list line; the workers see it once published.
+  void Add(const ListLine& line);
+  // Publishes the lines added since the last call. `list_waits`: no more
+  // lines are ready, so the workers are woken for any line left over.
+  void Publish(bool list_waits);
   // Waits for the oldest queued line and returns it, read; it stays valid,
   // and its slot taken, until the next call.
   const QueuedLine& TakeOldest();
 
-  // The number of workers worth starting on this machine: none when the
-  // process may run on one processor only.
+  // How a large file's search is shared with idle threads.
+  void Offer(SegmentSearch& search) override;
+  void Withdraw(SegmentSearch& search) override;
+
+  // The number of worker threads worth starting on this machine: one per
+  // processor the process may run on, but one.
   static int WorkersForThisMachine();
 
  private:
-  struct WorkerStart {
-    ReadAhead* read_ahead;
-    ScanBuffer* buffer;
+  struct Worker {
+    ReadAhead* read_ahead = nullptr;
+    std::unique_ptr<ScanBuffer> buffer;
+    pthread_t thread = {};
   };
-  static void* WorkerMain(void* start);
-  void Work(ScanBuffer& buffer);
-  // The next queued line no one reads yet, now the caller's; or null.
-  QueuedLine* Claim();
-  void WakeCaller();
-  template <typename Condition>
-  void WaitUntil(Condition condition);
-  void ReadAtTurn(QueuedLine& line);
-  bool StartWorker();
+  struct OfferedSearch {
+    SegmentSearch* search = nullptr;  // null: the entry is free
+    int helpers = 0;                  // threads inside it, its owner aside
+    bool withdrawn = false;
+    bool exhausted = false;  // no segment left
+  };
 
-  FileIdentity report_;
-  int workers_ = 0;  // started; only the caller starts them
-  int capacity_;
-  pthread_t threads_[kMaxWorkers] = {};
-  WorkerStart starts_[kMaxWorkers] = {};
-  QueuedLine lines_[kSlots];
-  // Line numbers, counted from the start of the run: lines before `taken_`
-  // are done with, those before `claimed_` are being read or read, and those
-  // before `added_` are queued. Only the caller adds and takes.
-  uint64_t taken_ = 0;
-  std::atomic<uint64_t> claimed_{0};
-  std::atomic<uint64_t> added_{0};
-  std::atomic<int> working_{0};       // workers between claiming and finishing a line
-  std::atomic<int> idle_workers_{0};  // workers asleep for want of lines
-  std::atomic<bool> resting_{false};  // workers claim nothing while the caller retries an open
-  std::atomic<bool> caller_waiting_{false};
-  std::atomic<bool> worker_wanted_{false};  // the workers' reads wait for the disk
-  // Guards the sleeps: workers for lines, the caller for a line or for rest.
+  static void* WorkerMain(void* worker);
+  void Work(ScanBuffer& buffer);
+  bool StartWorker();
+  void ReadLine(QueuedLine& line, const ScanContext& context);
+  void ReadAtTurn(QueuedLine& line);
+  // Both take `lock` held, release it while they read, and hold it again
+  // when they return.
+  void ReadClaimedLine(std::unique_lock<std::mutex>& lock, const ScanContext& context);
+  void HelpSearch(std::unique_lock<std::mutex>& lock, OfferedSearch& offered, ScanBuffer& buffer);
+  OfferedSearch* SearchToHelp();
+  void WakeMain();
+
+  const ReadAheadSettings settings_;
+  const OwnFiles own_files_;
+  ScanBuffer& buffer_;  // the run's thread's
+  std::unique_ptr<QueuedLine[]> lines_;
+  uint64_t capacity_ = 2;
+  Worker workers_[kMaxWorkers];
+  int worker_count_ = 0;  // only the run's thread starts workers
+
+  // The run's thread's alone. Line numbers count from the start of the run.
+  uint64_t taken_ = 0;   // lines before it are taken
+  uint64_t filled_ = 0;  // lines before it are in their slots
+
+  // Guarded by mutex_, as are the `done`, `at_turn` and `scan` of a line
+  // while it is claimed and not yet done.
   std::mutex mutex_;
+  uint64_t added_ = 0;    // lines before it are published
+  uint64_t claimed_ = 0;  // lines before it are being read or read
+  int working_ = 0;       // workers reading a line or a segment
+  int idle_workers_ = 0;  // workers asleep on work_ready_
+  bool main_waiting_ = false;
+  bool resting_ = false;  // workers start nothing: the run's thread reads at turn
   bool stopping_ = false;
-  std::condition_variable work_queued_;
-  std::condition_variable line_done_;
+  bool worker_wanted_ = false;  // the workers' reads wait on the disk
+  OfferedSearch offered_[kMaxWorkers + 1];
+  std::condition_variable work_ready_;    // workers: lines, searches, rest over, stop
+  std::condition_variable main_wakes_;    // the run's thread: a line done, a search, a worker idle
+  std::condition_variable helpers_left_;  // a search's owner: its helpers gone
 };
 
 }  // namespace korrin

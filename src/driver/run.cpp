@@ -1,12 +1,17 @@
 // SPDX-License-Identifier: MIT
 #include "driver/run.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 #include "common/totals.h"
@@ -16,7 +21,6 @@
 #include "driver/read_ahead.h"
 #include "driver/run_date.h"
 #include "driver/status_line.h"
-#include "reader/large_file_search.h"
 #include "reader/program_reader.h"
 #include "report/report.h"
 
@@ -68,6 +72,13 @@ bool SameFile(const char* a, const char* b) {
   return stat(a, &first) == 0 && stat(b, &second) == 0 && IdentityOf(first) == IdentityOf(second);
 }
 
+// The identity of what `fd` holds, when it is a regular file.
+std::optional<FileIdentity> FileOf(int fd) {
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  return IdentityOf(st);
+}
+
 struct ListOutcome {
   bool read_to_end = true;   // false when a read of the list failed before its end
   bool file_errors = false;  // a listed file could not be opened or read
@@ -75,8 +86,10 @@ struct ListOutcome {
 
 // What the run does with one list line once its file is read, in list order:
 // announce it, report its error, count it, print its report line.
-void TakeLine(std::string_view path, const ProgramScan& scan, const Options& options,
-              Totals& totals, ListOutcome& outcome, Report& report) {
+void TakeLine(const QueuedLine& line, const Options& options, Totals& totals, ListOutcome& outcome,
+              Report& report) {
+  const std::string_view path(line.path, line.path_length);
+  const ProgramScan& scan = line.scan;
   ++totals.files_listed;
   if (scan.opened) {
     Announce(path, options);
@@ -89,57 +102,85 @@ void TakeLine(std::string_view path, const ProgramScan& scan, const Options& opt
   report.AddProgram(scan.record);
 }
 
-// Reads the list file to its end, one report line per list line. The files
-// of the next lines are read ahead while earlier lines are reported.
-ListOutcome ReadList(FILE* list, FileIdentity report_identity, const Options& options,
-                     Totals& totals, Report& report) {
+// Reads the list to its end, one report line per list line. The files of
+// the lines that have come are read ahead while earlier lines are reported;
+// the list is waited for only when every line read is reported.
+ListOutcome ReadList(ListReader& list, ReadAhead& ahead, const Options& options, Totals& totals,
+                     Report& report) {
   ListOutcome outcome;
-  ListReader reader(list);
-  const int workers = ReadAhead::WorkersForThisMachine();
-  AllowLargeFileSearch(workers);  // a large file is searched by two threads, mapped
-  ReadAhead ahead(workers, report_identity);
-  std::string_view path;
+  ListLine line;
   bool list_ended = false;
-  bool long_path_waiting = false;  // in the reader's buffer, read after the queued lines
   for (;;) {
-    while (!list_ended && !long_path_waiting && !ahead.Full()) {
-      if (!reader.Next(&path)) {
-        list_ended = true;
-      } else if (ReadAhead::Fits(path)) {
-        ahead.Add(path);
+    bool list_waits = false;
+    const bool fill = ahead.WantsLines();
+    while (fill && !list_ended && !ahead.Full()) {
+      if (!list.LineReady()) {
+        if (!ahead.Empty()) {
+          list_waits = true;
+          break;
+        }
+        std::fflush(stdout);  // the progress so far shows while the list is awaited
+      }
+      if (list.Next(&line)) {
+        ahead.Add(line);
       } else {
-        long_path_waiting = true;
+        list_ended = true;
       }
     }
-    if (!ahead.Empty()) {
-      const QueuedLine& line = ahead.TakeOldest();
-      TakeLine({line.path, line.path_length}, line.scan, options, totals, outcome, report);
-    } else if (long_path_waiting) {
-      TakeLine(path, ahead.ReadNow(path), options, totals, outcome, report);
-      long_path_waiting = false;
-    } else {
-      break;
-    }
+    if (ahead.Empty()) break;
+    ahead.Publish(list_waits || list_ended);
+    TakeLine(ahead.TakeOldest(), options, totals, outcome, report);
   }
-  outcome.read_to_end = !reader.Failed();
+  outcome.read_to_end = !list.Failed();
   return outcome;
 }
 
-// The identity of the open report, so that it is never read ahead.
-FileIdentity IdentityOfOpen(FILE* file) {
-  struct stat st;
-  return fstat(fileno(file), &st) == 0 ? IdentityOf(st) : FileIdentity{};
+// The files of the run: what a worker must leave for their turn, and whether
+// the list can be read ahead at all.
+struct RunFiles {
+  OwnFiles own;
+  bool list_is_output = false;  // standard output or error appends to the list
+};
+
+RunFiles FilesOfTheRun(int report_fd, int list_fd) {
+  RunFiles files;
+  const std::optional<FileIdentity> list = FileOf(list_fd);
+  if (const std::optional<FileIdentity> report = FileOf(report_fd)) files.own.Add(*report);
+  for (const int output : {STDOUT_FILENO, STDERR_FILENO}) {
+    const std::optional<FileIdentity> file = FileOf(output);
+    if (!file) continue;
+    files.own.Add(*file);
+    if (list && *file == *list) files.list_is_output = true;
+  }
+  return files;
 }
+
+// The memory a run cannot do without, taken before any file is touched.
+struct RunMemory {
+  static constexpr size_t kListBufferSize = size_t{64} << 10;
+  ScanBuffer scan;
+  char list[kListBufferSize];
+};
+
+// Closes the list on every path out of the run.
+struct ListDescriptor {
+  int fd = -1;
+  ~ListDescriptor() {
+    if (fd >= 0) close(fd);
+  }
+};
 
 }  // namespace
 
 int Run(int argc, const char* const* argv) {
   if (!PrepareProcess()) return kExitFile;
-  SetUpStatusLine();
   Options options;
   if (const std::optional<int> status = ParseCommandLine(argc, argv, options, stdout, stderr)) {
     return *status;
   }
+  // Without -R the terminal's sequences are never used.
+  if (options.status_line) SetUpStatusLine();
+  const auto memory = std::make_unique<RunMemory>();
 
   // Emptying the report must never destroy the list it is about to read.
   const char* list_path = std::getenv("LIST");
@@ -162,16 +203,28 @@ int Run(int argc, const char* const* argv) {
     std::printf("Assign LIST not found\n");
     return kExitFile;
   }
-  UniqueFile list(std::fopen(list_path, "r"));
-  if (!list) {
+  ListDescriptor list_file;
+  do {
+    list_file.fd = open(list_path, O_RDONLY | O_CLOEXEC);
+  } while (list_file.fd < 0 && errno == EINTR);
+  if (list_file.fd < 0) {
     std::printf("Error opening LIST file\n");
     return kExitFile;
   }
+  const RunFiles files = FilesOfTheRun(fileno(report_file.get()), list_file.fd);
+  // A list that the run's own output grows is read one line at a time.
+  const int workers = files.list_is_output ? 0 : ReadAhead::WorkersForThisMachine();
   Totals totals;
-  const ListOutcome outcome =
-      ReadList(list.get(), IdentityOfOpen(report_file.get()), options, totals, report);
+  ListOutcome outcome;
+  {
+    ListReader list(list_file.fd, memory->list, sizeof memory->list);
+    const ReadAheadSettings settings{.workers = workers,
+                                     .helpers_per_search = std::max(workers, 1),
+                                     .large_files = LargeFileSettings()};
+    ReadAhead ahead(settings, files.own, memory->scan);
+    outcome = ReadList(list, ahead, options, totals, report);
+  }
   report.Finish(totals);
-  list.reset();
   const bool write_ok = !report.WriteFailed() && !std::ferror(report_file.get()) &&
                         std::fclose(report_file.release()) == 0;
   int exit_status = outcome.file_errors ? kExitFile : kExitOk;

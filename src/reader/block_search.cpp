@@ -27,12 +27,16 @@ int64_t ChunkHolding(int64_t chunk_start, int64_t marker) {
 
 int FindBlock(FileBytes& file, const char* name, Window* window) {
   int64_t chunk_start = 0;
+  int64_t quiet_from = 0;  // no marker met from here to chunk_start
   for (;;) {
-    // In a large file, go straight to the chunk of the next marker: the
-    // chunks before it hold none.
-    const int64_t next_marker = file.SearchAhead(chunk_start);
+    // After a long stretch without a marker, go straight to the chunk of the
+    // next one: the chunks before it hold none.
+    const int64_t next_marker = file.SearchAhead(chunk_start, quiet_from);
     if (next_marker == kNoMarker) return -1;
-    if (next_marker >= 0) chunk_start = ChunkHolding(chunk_start, next_marker);
+    if (next_marker >= 0) {
+      chunk_start = ChunkHolding(chunk_start, next_marker);
+      quiet_from = chunk_start;
+    }
     const char* chunk;
     const int chunk_length = file.Get(chunk_start, kChunkSize, &chunk);
     if (chunk_length < kMinChunk) return -1;
@@ -44,6 +48,7 @@ int FindBlock(FileBytes& file, const char* name, Window* window) {
       continue;
     }
     const int64_t marker_end = chunk_start + marker_at + kMarkerLength;
+    quiet_from = marker_end;
     const char* after;
     const int window_length = file.Get(marker_end, kWindowSize, &after);
     *window = Window{after, window_length};

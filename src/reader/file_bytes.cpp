@@ -8,7 +8,6 @@
 #include <cstring>
 
 #include "reader/block_search.h"
-#include "reader/large_file_search.h"
 
 namespace korrin {
 
@@ -16,21 +15,31 @@ namespace korrin {
 // near the start; later reads double up to the buffer's size.
 constexpr int64_t kFirstRead = kChunkSize + 240;
 
-FileBytes::FileBytes(int fd, int64_t size, ScanBuffer& buffer)
-    : fd_(fd), size_(size), data_(buffer.bytes), next_read_(kFirstRead) {}
+FileBytes::FileBytes(int fd, int64_t size, const ScanContext& context)
+    : fd_(fd),
+      size_(size),
+      context_(context),
+      data_(context.buffer->bytes),
+      next_read_(kFirstRead) {}
 
 int FileBytes::Get(int64_t from, int count, const char** bytes) {
   const int64_t end = from + count;
   if (end > data_start_ + data_length_ && !at_end_) Fill(from, end);
-  *bytes = data_ + (from - data_start_);
-  return static_cast<int>(std::max<int64_t>(0, std::min(end, data_start_ + data_length_) - from));
+  const int64_t held = std::min(end, data_start_ + data_length_) - from;
+  // Past the end nothing is held, and the pointer stays inside the buffer.
+  *bytes = held > 0 ? data_ + (from - data_start_) : data_;
+  return static_cast<int>(std::max<int64_t>(0, held));
 }
 
-int64_t FileBytes::SearchAhead(int64_t from) {
-  if (!may_search_large_ || at_end_ || size_ <= 0 || !IsLargeRest(from, size_)) return kUnsure;
-  const int64_t marker = SearchLargeFile(fd_, from, size_, data_);
+int64_t FileBytes::SearchAhead(int64_t from, int64_t quiet_from) {
+  if (from - quiet_from < context_.large_files.quiet_length || !may_search_ahead_ || at_end_ ||
+      size_ <= from) {
+    return kUnsure;
+  }
+  const int64_t marker =
+      SearchLargeFile(fd_, from, size_, data_, context_.large_files, context_.helpers);
   // A short or failed read: the usual reads will meet it.
-  if (marker == kUnsure) may_search_large_ = false;
+  if (marker == kUnsure) may_search_ahead_ = false;
   // The buffer served the search: what it held is gone.
   data_start_ = from;
   data_length_ = 0;

@@ -4,13 +4,23 @@
 
 #include <cstdint>
 
+#include "reader/large_file_search.h"
+
 namespace korrin {
 
-// The one buffer through which every program file is read. Its size bounds
-// the memory of a run whatever the file sizes.
+// The buffer through which a thread reads program files. Its size bounds
+// the memory of a scan whatever the file sizes.
 constexpr int kScanBufferSize = 128 * 1024;
 struct ScanBuffer {
   char bytes[kScanBufferSize];
+};
+
+// What a thread brings to the scan of a program file: its buffer, and how a
+// large file's rest is searched, and with whose help.
+struct ScanContext {
+  ScanBuffer* buffer = nullptr;
+  LargeFileSettings large_files;
+  SearchHelpers* helpers = nullptr;  // none: the thread searches alone
 };
 
 // The scan asks for the bytes at increasing positions; the view reads the
@@ -21,18 +31,19 @@ class FileBytes {
   // `size` is the file's size when it was opened; 0 or -1 when it tells
   // nothing (an empty-looking special file), in which case the view reads on
   // until a read returns 0.
-  FileBytes(int fd, int64_t size, ScanBuffer& buffer);
+  FileBytes(int fd, int64_t size, const ScanContext& context);
 
   // Points `bytes` at the bytes from `from` on and returns how many there
   // are: `count`, or fewer at the end of the file. `from` never goes back
   // before the start of an earlier request's bytes.
   int Get(int64_t from, int count, const char** bytes);
 
-  // The position of the first marker wholly in the file from `from` on, when
-  // the rest is large enough for the large-file search: kNoMarker, or kUnsure
-  // when it was not searched so (the scan then reads on as usual; the view
-  // keeps what it holds unless the search ran).
-  int64_t SearchAhead(int64_t from);
+  // Once the scan has gone from `quiet_from` to `from` without meeting a
+  // marker, and that stretch is long: the position of the first marker
+  // wholly in the file from `from` on, or kNoMarker. kUnsure when it was not
+  // searched so (the scan then reads on as usual); the view keeps what it
+  // holds unless the search ran.
+  int64_t SearchAhead(int64_t from, int64_t quiet_from);
 
   // True when a read failed: the file then ends where the bytes read end.
   bool ReadFailed() const { return read_failed_; }
@@ -42,12 +53,13 @@ class FileBytes {
 
   int fd_;
   int64_t size_;
+  const ScanContext& context_;
   char* data_;
   int64_t data_start_ = 0;   // file position of data_[0]
   int64_t data_length_ = 0;  // bytes held from data_start_ on
   bool at_end_ = false;
   bool read_failed_ = false;
-  bool may_search_large_ = true;  // until a large-file search of this file was unsure
+  bool may_search_ahead_ = true;  // until a search of this file was unsure
   int64_t next_read_;             // size of the next read
 };
 

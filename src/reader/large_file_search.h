@@ -1,36 +1,77 @@
 // SPDX-License-Identifier: MIT
-// The search for the next marker in the rest of a large file: in segments,
-// mapped rather than copied where it may, and shared with a helper thread
-// when a processor is free.
+// Finding the next marker far ahead in a large file. The rest of the file is
+// cut into segments that the scanning thread searches in order, and that
+// other threads of the run may search at the same time; the lowest segment
+// with an answer decides.
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 
 namespace korrin {
 
 constexpr int64_t kNoMarker = -1;  // the rest of the file holds none
 constexpr int64_t kUnsure = -2;    // not searched so, or a read came short or failed
 
-// Below this many bytes to go, a file is read in the usual way.
-constexpr int64_t kLeastLargeLength = int64_t{4} << 20;
-// Segments start at multiples of their length, so that a mapped segment
-// takes the page cache's large folios whole.
-constexpr int64_t kSegmentLength = int64_t{2} << 20;
+// How a scan turns to the segment search: once it has read `quiet_length`
+// bytes without a marker, so that the search costs at most about what the
+// scan already read, however dense the markers.
+struct LargeFileSettings {
+  int64_t quiet_length = int64_t{4} << 20;
+  int64_t segment_length = int64_t{2} << 20;
+};
 
-// How many helper threads all searches together may run at once (none by
-// default), the least length searched so, and the segment length. The
-// driver sets them once; tests set small lengths.
-void AllowLargeFileSearch(int helpers, int64_t least_length = kLeastLargeLength,
-                          int64_t segment_length = kSegmentLength);
+class SegmentSearch;
 
-// Whether [from, size) is long enough to be searched so.
-bool IsLargeRest(int64_t from, int64_t size);
+// The threads that may help with a segment search while its owner runs it.
+// Offer makes the search visible to them; Withdraw hides it again and
+// returns once no other thread is inside it, so that the owner may end it.
+class SearchHelpers {
+ public:
+  virtual void Offer(SegmentSearch& search) = 0;
+  virtual void Withdraw(SegmentSearch& search) = 0;
 
-// The position of the first marker that lies wholly in [from, size) of a
-// large rest, or kNoMarker; `buffer` (kScanBufferSize bytes) serves the
-// caller's reads. kUnsure when a read failed or met the end of the file
-// before `size`: the caller then reads on as usual, and meets what the
-// search met.
-int64_t SearchLargeFile(int fd, int64_t from, int64_t size, char* buffer);
+ protected:
+  ~SearchHelpers() = default;
+};
+
+// One search for the first marker wholly in [from, size) of an open file.
+// Any thread may call SearchNextSegment; each call takes the lowest segment
+// no thread has taken yet.
+class SegmentSearch {
+ public:
+  SegmentSearch(int fd, int64_t from, int64_t size, int64_t segment_length);
+  SegmentSearch(const SegmentSearch&) = delete;
+  SegmentSearch& operator=(const SegmentSearch&) = delete;
+
+  // Searches the next segment through `buffer` (kScanBufferSize bytes).
+  // False, with nothing done, once no segment is left that could matter.
+  bool SearchNextSegment(char* buffer);
+
+  // Once every thread is out of it: the position of the first marker, or
+  // kNoMarker, or kUnsure when a read before any marker failed or met the
+  // end of the file early.
+  int64_t Result();
+
+ private:
+  enum class Outcome { Nothing, Marker, Unsure, Abandoned };
+  Outcome SearchSegment(int64_t segment, char* buffer, int64_t* marker);
+  bool Decided(int64_t segment);  // a lower segment already holds the answer
+
+  const int fd_;
+  const int64_t from_;
+  const int64_t size_;
+  const int64_t segment_length_;
+  const int64_t segments_;
+  std::mutex mutex_;                    // guards the three fields below
+  int64_t next_segment_ = 0;            // the lowest segment not taken yet
+  int64_t answer_segment_ = INT64_MAX;  // the lowest segment that met a marker or a failure
+  int64_t answer_ = kNoMarker;
+};
+
+// The first marker wholly in [from, size), searched by this thread through
+// `buffer` and by `helpers` (none when null).
+int64_t SearchLargeFile(int fd, int64_t from, int64_t size, char* buffer,
+                        const LargeFileSettings& settings, SearchHelpers* helpers);
 
 }  // namespace korrin

@@ -9,6 +9,15 @@
 #include <cerrno>
 #include <cstring>
 #include <initializer_list>
+#include <string_view>
+
+#if defined(__linux__)
+#include <sys/vfs.h>
+#if defined(SYS_openat2) && __has_include(<linux/openat2.h>)
+#include <linux/openat2.h>
+#define KORRIN_HAVE_OPENAT2 1
+#endif
+#endif
 
 #include "reader/block_decode.h"
 #include "reader/block_search.h"
@@ -44,35 +53,103 @@ bool IsMachineFailure(int error) {
   return false;
 }
 
+// Open failures that only say the path names nothing readable.
+bool IsPathError(int error) {
+  for (const int path : {ENOENT, ENOTDIR, EACCES, ENAMETOOLONG}) {
+    if (error == path) return true;
+  }
+  return false;
+}
+
+constexpr int kOpenFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+
+int OpenRetried(const char* path) {
+  int fd;
+  do {
+    fd = open(path, kOpenFlags);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+// Where the kernel cannot refuse the links of /proc on its own, a path
+// under /proc or /dev is taken to be one of them.
+bool UnderProcessDirectory(std::string_view path) {
+  return path.starts_with("/proc/") || path.starts_with("/dev/");
+}
+
+// Opens `path` unless its resolution passes a link of /proc whose target
+// depends on the reading process (/proc/self/fd/N, which /dev/fd/N and
+// /dev/stdin lead to); *refused then tells so.
+int OpenRefusingProcessLinks(const char* path, bool* refused) {
+#if defined(KORRIN_HAVE_OPENAT2)
+  open_how how = {};
+  how.flags = kOpenFlags;
+  how.resolve = RESOLVE_NO_MAGICLINKS;
+  long fd;
+  do {
+    fd = syscall(SYS_openat2, AT_FDCWD, path, &how, sizeof how);
+  } while (fd < 0 && errno == EINTR);
+  if (fd >= 0 || errno != ENOSYS) return static_cast<int>(fd);
+#endif
+  if (UnderProcessDirectory(path)) {
+    *refused = true;
+    return -1;
+  }
+  return OpenRetried(path);
+}
+
+// True for a file of /proc, whose content describes the process reading it.
+// Such files claim a size of 0, so only those are asked.
+bool OnProcessFileSystem(int fd, const struct stat& st) {
+#if defined(__linux__)
+  constexpr long kProcMagic = 0x9fa0;
+  struct statfs fs;
+  return st.st_size == 0 && fstatfs(fd, &fs) == 0 && fs.f_type == kProcMagic;
+#else
+  (void)fd;
+  (void)st;
+  return false;
+#endif
+}
+
 }  // namespace
 
 FileIdentity IdentityOf(const struct stat& st) {
   return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
 }
 
-OpenedProgram OpenProgram(const char* path) {
+OpenedProgram OpenProgram(const char* path, ProcessFiles process_files) {
+  const bool refuse = process_files == ProcessFiles::Refuse;
   OpenedProgram file;
-  do {
-    file.fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  } while (file.fd < 0 && errno == EINTR);
+  file.fd = refuse ? OpenRefusingProcessLinks(path, &file.refused) : OpenRetried(path);
   if (file.fd < 0) {
-    file.error = IsMachineFailure(errno) ? FileError::Open : FileError::None;
+    const int error = errno;
+    if (refuse) {
+      file.refused = file.refused || !IsPathError(error);
+    } else {
+      file.error = IsMachineFailure(error) ? FileError::Open : FileError::None;
+    }
     return file;
   }
   struct stat st;
-  const int status = FileStatus(file.fd, &st);
-  if (status != 0 || !S_ISREG(st.st_mode)) {
-    close(file.fd);
-    file.fd = -1;
-    file.error = status != 0 ? FileError::Open : FileError::None;
+  const bool stated = FileStatus(file.fd, &st) == 0;
+  const bool regular = stated && S_ISREG(st.st_mode);
+  if (regular && !(refuse && OnProcessFileSystem(file.fd, st))) {
+    file.size = static_cast<int64_t>(st.st_size);
+    file.identity = IdentityOf(st);
     return file;
   }
-  file.size = static_cast<int64_t>(st.st_size);
-  file.identity = IdentityOf(st);
+  close(file.fd);
+  file.fd = -1;
+  if (refuse) {
+    file.refused = !stated || regular;  // a failed fstat, or a file of /proc
+  } else {
+    file.error = stated ? FileError::None : FileError::Open;
+  }
   return file;
 }
 
-ProgramScan ScanProgram(OpenedProgram& file, const char* name, ScanBuffer& buffer) {
+ProgramScan ScanProgram(OpenedProgram& file, const char* name, const ScanContext& context) {
   ProgramScan scan;
   std::strncpy(scan.record.name, name, sizeof scan.record.name - 1);
   scan.error = file.error;
@@ -82,7 +159,7 @@ ProgramScan ScanProgram(OpenedProgram& file, const char* name, ScanBuffer& buffe
   scan.opened = true;
   scan.size = file.size;
   UpperCase(scan.record.name);
-  FileBytes bytes(closer.fd, file.size, buffer);
+  FileBytes bytes(closer.fd, file.size, context);
   Window window;
   const int anchor = FindBlock(bytes, scan.record.name, &window);
   if (bytes.ReadFailed()) scan.error = FileError::Read;
@@ -92,9 +169,9 @@ ProgramScan ScanProgram(OpenedProgram& file, const char* name, ScanBuffer& buffe
   return scan;
 }
 
-ProgramScan ReadProgram(const char* path, const char* name, ScanBuffer& buffer) {
+ProgramScan ReadProgram(const char* path, const char* name, const ScanContext& context) {
   OpenedProgram file = OpenProgram(path);
-  return ScanProgram(file, name, buffer);
+  return ScanProgram(file, name, context);
 }
 
 }  // namespace korrin

@@ -43,17 +43,31 @@ struct OpenedProgram {
   int64_t size = 0;  // the size seen at open
   FileError error = FileError::None;
   FileIdentity identity;
+  // Not opened by ProcessFiles::Refuse: what the path names or holds depends
+  // on the process that reads it, or the open failed in a way that only a
+  // plain open can judge.
+  bool refused = false;
+};
+
+// Files whose meaning depends on the process that reads them: /proc files,
+// whose content describes the reader, and paths through /dev/fd or
+// /proc/self/fd, which name whatever the reader has open at that moment.
+enum class ProcessFiles {
+  Open,    // opened like any other
+  Refuse,  // not opened: `refused` instead, and so for an open that fails
+           // other than as a plain path error (missing, not a directory,
+           // no permission, a name too long)
 };
 
 // Opens `path` for reading if it names a regular file (links followed).
 // Never blocks on a FIFO or a device.
-OpenedProgram OpenProgram(const char* path);
+OpenedProgram OpenProgram(const char* path, ProcessFiles process_files = ProcessFiles::Open);
 
 // Scans and decodes an opened file for the program called `name` (as
-// listed, at most 8 characters) through `buffer`, and closes it.
-ProgramScan ScanProgram(OpenedProgram& file, const char* name, ScanBuffer& buffer);
+// listed, at most 8 characters) with `context`, and closes it.
+ProgramScan ScanProgram(OpenedProgram& file, const char* name, const ScanContext& context);
 
 // OpenProgram, then ScanProgram.
-ProgramScan ReadProgram(const char* path, const char* name, ScanBuffer& buffer);
+ProgramScan ReadProgram(const char* path, const char* name, const ScanContext& context);
 
 }  // namespace korrin
