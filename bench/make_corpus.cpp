@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Writes the benchmark corpus, deterministic from a seed:
 //   make_corpus DIR WORKLOAD [SEED] [BIG_MIB]
-// WORKLOAD is many, deep, big or missing; writes DIR/WORKLOAD.lst and the files.
+// WORKLOAD is many, deep, big, missing or dense; writes DIR/WORKLOAD.lst and
+// the files.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -70,7 +71,7 @@ std::string Program(const std::string& name, size_t size, size_t at) {
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: make_corpus DIR many|deep|big|missing [SEED] [BIG_MIB]\n");
+    std::fprintf(stderr, "usage: make_corpus DIR many|deep|big|missing|dense [SEED] [BIG_MIB]\n");
     return 2;
   }
   const std::string dir = argv[1];
@@ -110,6 +111,24 @@ int main(int argc, char** argv) {
       return 1;
     }
     list = path + "\n";
+  } else if (workload == "dense") {
+    // Markers without a block, as in a library of concatenated sources:
+    // "WORKING-STORAGE" every 64 bytes over 8 MiB, every 4 KiB over 64 MiB.
+    const std::string line = "       WORKING-STORAGE SECTION.  MOVE WS-A TO WS-B.            \n";
+    struct Dense {
+      const char* name;
+      size_t every;
+      long mib;
+    } const files[] = {{"D64.cbl", 64, 8}, {"D4K.cbl", 4096, 64}};
+    for (const Dense& d : files) {
+      std::string unit = line + Text(d.every - line.size());
+      unit.back() = '\n';
+      std::string content;
+      while (content.size() < static_cast<size_t>(d.mib) << 20) content += unit;
+      const std::string path = sub + "/" + d.name;
+      Put(path, content);
+      list += path + "\n";
+    }
   } else if (workload == "missing") {
     for (int k = 0; k < 100000; ++k) list += sub + "/absent/P" + std::to_string(k) + ".cbl\n";
   } else {

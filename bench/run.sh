@@ -2,14 +2,16 @@
 # SPDX-License-Identifier: MIT
 # Times korrin against peer tools and floors, interleaving the commands over
 # ROUNDS rounds (default 7), and prints korrin's ratio to each (medians).
-#   bench/run.sh          warm page cache: many, deep, big, missing
+#   bench/run.sh          warm page cache: many, deep, big, missing, dense
 #   COLD=1 bench/run.sh   cold cache: 20 000 files of "many", the caches
 #                         dropped before every timed run
+#   OLD=path/to/korrin    times that build too, as the peer "old"
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROUNDS=${ROUNDS:-7}
 SEED=${SEED:-1}
 COLD=${COLD:-0}
+OLD=${OLD:-}
 OUT=build/bench
 CORPUS=$OUT/corpus
 KORRIN=build/release/korrin
@@ -37,7 +39,7 @@ for tool in make_corpus floor evict; do g++ -O2 -std=c++20 -o "$OUT/$tool" "benc
 free_mib=$(df -Pm "$OUT" | awk 'NR==2 {print $4}')
 BIG_MIB=2048
 [ "$free_mib" -gt 8192 ] || BIG_MIB=1024
-for w in many deep big missing; do
+for w in many deep big missing dense; do
   # The missing list grew from 10 000 to 100 000 paths; rewrite an old one.
   if [ ! -f "$CORPUS/$w.lst" ] || { [ $w = missing ] && [ "$(wc -l <"$CORPUS/$w.lst")" -lt 100000 ]; }; then
     echo "writing the $w corpus..." >&2
@@ -66,10 +68,17 @@ commands() {
   local list=$CORPUS/$1.lst limit=-1
   [ "$1" = many ] || [ "$1" = cold ] && limit=10240  # the first chunk and a window
   echo "korrin|LIST=$list $KORRIN $OUT/report.txt >/dev/null"
-  echo "grep|xargs -d '\n' -a $list grep -F -l -- WORKING >/dev/null 2>&1 || true"
+  [ -n "$OLD" ] && echo "old|LIST=$list $OLD $OUT/report.txt >/dev/null"
+  if [ "$1" = dense ]; then
+    # Counting every match; into a file, since grep stops at the first
+    # match of each file when its output is /dev/null.
+    echo "grep|xargs -d '\n' -a $list grep -F -c -- WORKING >$OUT/count.txt 2>&1 || true"
+  else
+    echo "grep|xargs -d '\n' -a $list grep -F -l -- WORKING >/dev/null 2>&1 || true"
+  fi
   if [ $have_rg = 1 ]; then
-    if [ "$1" = big ]; then
-      echo "rg|rg --no-config -F -c WORKING \$(cat $list) >/dev/null 2>&1 || true"
+    if [ "$1" = big ] || [ "$1" = dense ]; then
+      echo "rg|rg --no-config -F -c WORKING \$(cat $list) >$OUT/count.txt 2>&1 || true"
     else
       echo "rg|xargs -d '\n' -a $list rg --no-config -F -l -- WORKING >/dev/null 2>&1 || true"
     fi
@@ -81,10 +90,10 @@ commands() {
   fi
   echo "floor|$OUT/floor $limit < $list >/dev/null"
   echo "floor+stat|$OUT/floor $limit stat < $list >/dev/null"
-  [ "$1" = big ] || [ "$1" = deep ] && echo "floor-map|$OUT/floor -1 map < $list >/dev/null"
+  case $1 in big | deep | dense) echo "floor-map|$OUT/floor -1 map < $list >/dev/null" ;; esac
 }
 
-workloads="many deep big missing"
+workloads="many deep big missing dense"
 [ "$COLD" = 1 ] && workloads="cold"
 summary=""
 for w in $workloads; do
@@ -107,7 +116,12 @@ for w in $workloads; do
   done
   [ "$COLD" = 1 ] && drop_caches "$CORPUS/$w.lst"
   rss=$(/usr/bin/time -f %M env LIST="$CORPUS/$w.lst" "$KORRIN" "$OUT/report.txt" 2>&1 >/dev/null | tail -1)
-  printf '; korrin peak RSS %s KiB\n' "$rss"
+  printf '; korrin peak RSS %s KiB' "$rss"
+  if [ -n "$OLD" ]; then
+    [ "$COLD" = 1 ] && drop_caches "$CORPUS/$w.lst"
+    printf ', old %s KiB' "$(/usr/bin/time -f %M env LIST="$CORPUS/$w.lst" "$OLD" "$OUT/report.txt" 2>&1 >/dev/null | tail -1)"
+  fi
+  printf '\n'
   line="$w:"
   for c in "${cmds[@]:1}"; do
     n=${c%%|*}
