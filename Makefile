@@ -44,6 +44,13 @@ tsan: prereqs
 clean:
 	rm -rf $(BUILD)
 
+# The tests built for 32-bit x86 and for big-endian s390x with Debian's cross
+# compilers and run under qemu-user; as root, installs what they need.
+.PHONY: cross
+cross: prereqs
+	@bash tools/cross-test.sh i686-linux-gnu
+	@bash tools/cross-test.sh s390x-linux-gnu
+
 # Installs the binary and the manual page under PREFIX (default /usr/local).
 PREFIX ?= /usr/local
 .PHONY: install

@@ -9,7 +9,6 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -31,7 +30,7 @@ int main(int argc, char** argv) {
     const int fd = open(line, O_RDONLY);
     if (fd < 0) continue;
     struct stat st;
-    if (with_stat || map) syscall(SYS_fstat, fd, &st);  // as korrin sizes a file
+    if (with_stat || map) fstat(fd, &st);  // as korrin sizes a file
     if (map) {
       void* p =
           st.st_size > 0 ? mmap(nullptr, st.st_size, PROT_READ, MAP_SHARED, fd, 0) : MAP_FAILED;

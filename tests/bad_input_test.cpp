@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Hostile and odd input, one row each: what korrin prints on both streams,
 // its exit status, and the report it leaves. Every run has a time limit.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -98,19 +99,24 @@ const Row kRows[] = {
      1,
      0,
      0},
-    {"SparseThreeGibibytes",
+    // Sizes and positions past 4 GiB, on 32-bit machines too: a file of holes
+    // whose block lies just past that mark.
+    {"SparsePastFourGibibytes",
      [](const TempDir& d) {
-       WriteFile(d / "sparse.cbl", "");
-       ASSERT_EQ(truncate((d / "sparse.cbl").c_str(), 3LL << 30), 0);
+       WriteFile(d / "A.cbl", "");
+       ASSERT_EQ(truncate((d / "A.cbl").c_str(), 5LL << 30), 0);
+       const int fd = open((d / "A.cbl").c_str(), O_WRONLY);
+       ASSERT_EQ(pwrite(fd, "WORKINGA 1", 10, (4LL << 30) + 100), 10);
+       close(fd);
      },
-     "sparse.cbl\n",
+     "A.cbl\n",
      {"out.txt"},
-     "sparse.cbl\n",
+     "A.cbl\n",
      "",
      0,
      1,
-     3ULL << 30,
-     0},
+     5ULL << 30,
+     1},
     {"BlankLinesCount", Program, "\n\na.cbl\n\n", {"out.txt"}, "a.cbl\n", "", 0, 4, 267, 1},
     {"LastLineWithoutNewline",
      Program,

@@ -114,6 +114,23 @@ Function Next(const char* name) {
   return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
 }
 
+// The shim is built with korrin's flags (64-bit offsets and times), so its
+// open, pread and fstat are the C library's functions that korrin calls;
+// these are their names.
+#if defined(__USE_FILE_OFFSET64)
+constexpr const char* kOpen = "open64";
+constexpr const char* kPread = "pread64";
+#if defined(__USE_TIME_BITS64) && __TIMESIZE == 32
+constexpr const char* kFstat = "__fstat64_time64";
+#else
+constexpr const char* kFstat = "fstat64";
+#endif
+#else
+constexpr const char* kOpen = "open";
+constexpr const char* kPread = "pread";
+constexpr const char* kFstat = "fstat";
+#endif
+
 const char* LogPath() {
   static const char* const log = std::getenv("KORRIN_OPEN_LOG");
   return log;
@@ -121,7 +138,7 @@ const char* LogPath() {
 
 // Appends `text` and a newline to the open log, if there is one.
 void Log(const char* text) {
-  static const auto real_open = Next<int (*)(const char*, int, ...)>("open");
+  static const auto real_open = Next<int (*)(const char*, int, ...)>(kOpen);
   if (LogPath() == nullptr) return;
   char line[4200];
   const int length = std::snprintf(line, sizeof line, "%s\n", text);
@@ -213,19 +230,12 @@ mode_t ModeArgument(int flags, va_list args) {
 }
 
 int open(const char* path, int flags, ...) {
-  static const auto real = Next<int (*)(const char*, int, ...)>("open");
+  static const auto real = Next<int (*)(const char*, int, ...)>(kOpen);
   va_list args;
   va_start(args, flags);
   const mode_t mode = ModeArgument(flags, args);
   va_end(args);
   return Open(path, [&] { return real(path, flags, mode); });
-}
-int open64(const char* path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  const mode_t mode = ModeArgument(flags, args);
-  va_end(args);
-  return open(path, flags, mode);
 }
 // NOLINTNEXTLINE(bugprone-reserved-identifier): the C library's own name
 int __open_2(const char* path, int flags) {
@@ -245,11 +255,8 @@ ssize_t __read_chk(int fd, void* buffer, size_t count, size_t) {
   return read(fd, buffer, count);
 }
 ssize_t pread(int fd, void* buffer, size_t count, off_t offset) {
-  static const auto real = Next<ssize_t (*)(int, void*, size_t, off_t)>("pread");
+  static const auto real = Next<ssize_t (*)(int, void*, size_t, off_t)>(kPread);
   return Read(fd, count, [&](size_t n) { return real(fd, buffer, n, offset); });
-}
-ssize_t pread64(int fd, void* buffer, size_t count, off64_t offset) {
-  return pread(fd, buffer, count, offset);
 }
 
 int pthread_create(pthread_t* thread, const pthread_attr_t* attributes, void* (*start)(void*),
@@ -267,15 +274,11 @@ int close(int fd) {
 }
 
 int fstat(int fd, struct stat* st) {
-  static const auto real = Next<int (*)(int, struct stat*)>("fstat");
+  static const auto real = Next<int (*)(int, struct stat*)>(kFstat);
   return AfterStat(fd, real(fd, st), st);
 }
-int fstat64(int fd, struct stat64* st) {
-  static const auto real = Next<int (*)(int, struct stat64*)>("fstat64");
-  return AfterStat(fd, real(fd, st), reinterpret_cast<struct stat*>(st));
-}
 
-// korrin may ask for fstat and openat2 through syscall(NUMBER, ...).
+// korrin opens through syscall(SYS_openat2, ...) where it refuses links.
 long syscall(long number, ...) {
   static const auto real = Next<long (*)(long, ...)>("syscall");
   va_list args;
@@ -291,15 +294,7 @@ long syscall(long number, ...) {
                 [&] { return static_cast<int>(real(number, a[0], a[1], a[2], a[3], a[4], a[5])); });
   }
 #endif
-  const long result = real(number, a[0], a[1], a[2], a[3], a[4], a[5]);
-#ifdef SYS_fstat
-  if (number == SYS_fstat) {
-    // NOLINTNEXTLINE(performance-no-int-to-ptr): the argument is the caller's pointer
-    auto* st = reinterpret_cast<struct stat*>(a[1]);
-    return AfterStat(static_cast<int>(a[0]), static_cast<int>(result), st);
-  }
-#endif
-  return result;
+  return real(number, a[0], a[1], a[2], a[3], a[4], a[5]);
 }
 
 }  // extern "C"

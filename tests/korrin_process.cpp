@@ -38,13 +38,40 @@ bool SanitizedBuild() {
   return false;
 }
 
+std::vector<std::string> Emulator() {
+  std::vector<std::string> words;
+  std::istringstream text(KORRIN_EMULATOR);
+  for (std::string word; text >> word;) words.push_back(word);
+  return words;
+}
+
+bool UnderEmulation() {
+  return !Emulator().empty();
+}
+
 Outcome RunKorrin(const Invocation& inv) {
   int out_pipe[2], err_pipe[2];
   // Close-on-exec: korrin inherits only the two ends made its standard streams.
   if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) {
     throw std::runtime_error("pipe");
   }
-  std::vector<const char*> argv{inv.argv0.c_str()};
+  // Under qemu-user: "-0" gives korrin its program name, and a preloaded
+  // library goes to korrin ("-E"), not to qemu itself.
+  std::vector<std::string> words = Emulator();
+  std::vector<std::string> env;
+  for (const std::string& variable : inv.env) {
+    if (!words.empty() && variable.starts_with("LD_PRELOAD=")) {
+      words.insert(words.end(), {"-E", variable});
+    } else {
+      env.push_back(variable);
+    }
+  }
+  if (!words.empty()) words.insert(words.end(), {"-0", inv.argv0, KORRIN_BINARY});
+  const char* const program = words.empty() ? KORRIN_BINARY : words[0].c_str();
+  std::vector<const char*> argv;
+  argv.reserve(words.size() + inv.args.size() + 2);
+  for (const std::string& word : words) argv.push_back(word.c_str());
+  if (words.empty()) argv.push_back(inv.argv0.c_str());
   for (const std::string& a : inv.args) argv.push_back(a.c_str());
   argv.push_back(nullptr);
   const pid_t pid = fork();
@@ -59,11 +86,11 @@ Outcome RunKorrin(const Invocation& inv) {
     } else {
       unsetenv("LIST");
     }
-    for (const std::string& variable : inv.env) putenv(const_cast<char*>(variable.c_str()));
+    for (const std::string& variable : env) putenv(const_cast<char*>(variable.c_str()));
     if (inv.in_child) inv.in_child();
     // Whatever the test process inherited (from ctest, a shell) stays out.
     close_range(3, ~0U, 0);
-    execv(KORRIN_BINARY, const_cast<char* const*>(argv.data()));
+    execvp(program, const_cast<char* const*>(argv.data()));
     _exit(127);
   }
   close(out_pipe[1]);

@@ -44,6 +44,10 @@ bool UnderValgrind();
 // reserve address space and descriptors of their own.
 bool SanitizedBuild();
 
+// True when korrin runs under an emulator (a cross build under qemu-user),
+// which has descriptors, memory, a stack and a program name of its own.
+bool UnderEmulation();
+
 // A fresh directory under the system's temporary directory, removed at the
 // end of its scope.
 class TempDir {

@@ -2,9 +2,11 @@
 # SPDX-License-Identifier: MIT
 # The manual page lints clean, and documents every option letter that korrin
 # accepts (found by asking korrin about each printable character).
-#   man_page_test.sh MAN_PAGE KORRIN
+#   man_page_test.sh MAN_PAGE KORRIN [EMULATOR...]
 set -u
 man=$1 korrin=$2
+shift 2
+emulator=("$@")  # what runs korrin in a cross build
 status=0
 if ! command -v groff >/dev/null; then
   echo "skipped: groff not found (apt-get install groff-base)"
@@ -23,7 +25,7 @@ for code in $(seq 33 126); do
   [ "$c" = - ] && continue
   # An accepted letter gets past the command line and fails on the report
   # file (status 4) or gives the help (0); a refused one is a usage error (1).
-  (cd "$scratch" && "$korrin" "missing/out.txt" "-$c" >/dev/null 2>&1)
+  (cd "$scratch" && "${emulator[@]}" "$korrin" "missing/out.txt" "-$c" >/dev/null 2>&1)
   [ $? -ne 1 ] || continue
   accepted+="$c"
   if ! grep -qE '\\-'"$c"'([^A-Za-z]|$)' <<<"$options"; then

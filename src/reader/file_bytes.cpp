@@ -11,6 +11,8 @@
 
 namespace korrin {
 
+static_assert(sizeof(off_t) >= sizeof(int64_t), "file positions must be 64-bit on every ABI");
+
 // The first read takes the first chunk and a window, since most blocks lie
 // near the start; later reads double up to the buffer's size.
 constexpr int64_t kFirstRead = kChunkSize + 240;

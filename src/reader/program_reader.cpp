@@ -34,16 +34,6 @@ struct DescriptorCloser {
   }
 };
 
-// fstat through its own system call: the library's fstat goes through
-// fstatat with an empty path, which costs a path lookup per file.
-int FileStatus(int fd, struct stat* st) {
-#ifdef SYS_fstat
-  return static_cast<int>(syscall(SYS_fstat, fd, st));
-#else
-  return fstat(fd, st);
-#endif
-}
-
 // Open failures that say the machine is short of something, not that the
 // path is wrong: no descriptors, no memory, an I/O error.
 bool IsMachineFailure(int error) {
@@ -132,7 +122,7 @@ OpenedProgram OpenProgram(const char* path, ProcessFiles process_files) {
     return file;
   }
   struct stat st;
-  const bool stated = FileStatus(file.fd, &st) == 0;
+  const bool stated = fstat(file.fd, &st) == 0;
   const bool regular = stated && S_ISREG(st.st_mode);
   if (regular && !(refuse && OnProcessFileSystem(file.fd, st))) {
     file.size = static_cast<int64_t>(st.st_size);
