@@ -1,5 +1,15 @@
 # SPDX-License-Identifier: MIT
-# The two commands: `make demo` and `make test`.
+# The two commands: `make demo` (the sample report) and `make test` (every
+# test, then again with sanitizers). The others:
+#   make install [PREFIX=dir]        korrin and its manual page
+#   make package                     the Debian package, checked
+#   make tsan                        the tests built with ThreadSanitizer
+#   make cross                       the tests built for i386 and s390x, run under qemu-user
+#   make memcheck                    the tests under valgrind
+#   make lint                        clang-format and clang-tidy, at zero findings
+#   make fuzz [FUZZ_SECONDS=n]       the libFuzzer targets
+#   make bench [COLD=1] [OLD=korrin] timings against peer tools and floors (bench/README.md)
+#   make clean
 BUILD   ?= build
 GEN     := $(if $(shell command -v ninja 2>/dev/null),-G Ninja,)
 RELEASE := $(BUILD)/release

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <utility>
 
 #include "report/report.h"
 
@@ -59,15 +58,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   while (in.size > 0) {
     korrin::ProgramRecord record;
     record.found = (in.Take<uint8_t>() & 1) != 0;
-    korrin::GenerationConstants& c = record.constants;
-    for (auto [field, capacity] : {std::pair<char*, size_t>{record.name, 9},
-                                   {c.code, 7},
-                                   {c.date, 11},
-                                   {c.time, 9},
-                                   {c.session, 6},
-                                   {c.library, 4},
-                                   {c.user, 9}}) {
-      in.Fill(field, capacity);
+    in.Fill(record.name, sizeof record.name);
+    for (int k = 0; k < korrin::kConstantCount; ++k) {
+      const auto constant = static_cast<korrin::Constant>(k);
+      in.Fill(record.constants.Text(constant), static_cast<size_t>(korrin::WidthOf(constant)) + 1);
     }
     report.AddProgram(record);
     const int lines = report.lines_on_page();

@@ -53,43 +53,43 @@ TEST(Decode, EachLayoutReadsItsForm) {
        kShort,
        16,
        "CRVP80",
-       Layout::A,
+       Layout::ShortAtCode,
        {"00412", "SYS", "CRVP80", "ROOT    ", "08:15:42", "03/02/2021"}},
       {"B plain form at the name",
        kPlain,
        38,
        "ACH010",
-       Layout::B,
+       Layout::PlainAtName,
        {"10234", "ACH", "A01010", "MARTIN  ", "14:32:05", "14/06/2023"}},
       {"C plain form at the code",
        kPlain,
        16,
        "A01010",
-       Layout::C,
+       Layout::PlainAtCode,
        {"10234", "ACH", "A01010", "MARTIN  ", "14:32:05", "14/06/2023"}},
       {"D name after code",
        kAfter,
        22,
        "STK200",
-       Layout::D,
+       Layout::NameAfterCodeAtName,
        {"31002", "STK", "S02200", "BERNARD ", "16:05:19", "28/02/2022"}},
       {"E gapped at the code",
        kGapped,
        19,
        "PAY300",
-       Layout::E,
+       Layout::GappedAtCode,
        {"40017", "PAY", "PAY300", "THOMAS  ", "07:58:44", "30/11/2025"}},
       {"F gapped at the name",
        kGappedF,
        44,
        "PAY310",
-       Layout::F,
+       Layout::GappedAtName,
        {"40018", "PAY", "P03310", "THOMAS  ", "  9:05:3", "01/12/2025"}},
       {"G plain form at the user",
        kPlainG,
        22,
        "GEN400",
-       Layout::G,
+       Layout::PlainAtUser,
        {"50550", "GEN", "G04400", "GEN400  ", "22:10:00", "19/01/2026"}},
   };
   for (const Case& c : cases) {
@@ -108,18 +108,18 @@ TEST(Decode, TestsRunInOrder) {
     std::initializer_list<std::pair<int, char>> bytes;
     Layout expected;
   } const cases[] = {
-      {"CRVP80", {{-3, ':'}}, Layout::A},
-      {"CRVP82", {{-3, '/'}, {-9, '/'}}, Layout::A},
-      {"CRVP8", {{-3, ':'}}, Layout::B},    // one character less: not special
-      {"CRVP800", {{-3, ':'}}, Layout::B},  // one more
-      {"crvp80", {{-3, ':'}}, Layout::B},   // compared as upper-cased by the search
-      {"X", {{-3, ':'}, {-9, '/'}}, Layout::B},
-      {"X", {{-3, '/'}, {-4, ':'}}, Layout::C},
-      {"X", {{-9, '/'}, {-4, '/'}}, Layout::D},
-      {"X", {{-4, '/'}}, Layout::E},
-      {"X", {{-4, ':'}, {-9, ':'}}, Layout::F},
-      {"X", {{-9, ':'}, {-3, '.'}, {3, '/'}}, Layout::G},
-      {"X", {}, Layout::G},
+      {"CRVP80", {{-3, ':'}}, Layout::ShortAtCode},
+      {"CRVP82", {{-3, '/'}, {-9, '/'}}, Layout::ShortAtCode},
+      {"CRVP8", {{-3, ':'}}, Layout::PlainAtName},    // one character less: not special
+      {"CRVP800", {{-3, ':'}}, Layout::PlainAtName},  // one more
+      {"crvp80", {{-3, ':'}}, Layout::PlainAtName},   // compared as upper-cased by the search
+      {"X", {{-3, ':'}, {-9, '/'}}, Layout::PlainAtName},
+      {"X", {{-3, '/'}, {-4, ':'}}, Layout::PlainAtCode},
+      {"X", {{-9, '/'}, {-4, '/'}}, Layout::NameAfterCodeAtName},
+      {"X", {{-4, '/'}}, Layout::GappedAtCode},
+      {"X", {{-4, ':'}, {-9, ':'}}, Layout::GappedAtName},
+      {"X", {{-9, ':'}, {-3, '.'}, {3, '/'}}, Layout::PlainAtUser},
+      {"X", {}, Layout::PlainAtUser},
   };
   for (const Case& c : cases) {
     std::string window(100, ' ');

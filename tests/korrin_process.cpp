@@ -16,6 +16,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 
@@ -184,6 +185,9 @@ bool Exists(const std::string& path) {
   return lstat(path.c_str(), &st) == 0;
 }
 
+namespace {
+
+// The run date as korrin prints it now, in French or English.
 std::string Today(bool french) {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
@@ -191,6 +195,45 @@ std::string Today(bool french) {
   char out[korrin::kRunDateSize];
   korrin::FormatRunDate(local, french ? korrin::Language::French : korrin::Language::English, out);
   return out;
+}
+
+}  // namespace
+
+DatedOutcome RunKorrinOnOneDay(const Invocation& inv, bool french) {
+  for (;;) {
+    const std::string before = Today(french);
+    DatedOutcome dated{RunKorrin(inv), before};
+    if (Today(french) == before) return dated;
+  }
+}
+
+ReportContents ReadReport(const std::string& text) {
+  static const std::string kHeadings[] = {" I EXTERNAL I CRV ", " I NAME     I CODE ",
+                                          " I NOM      I CODE ", " I EXTERNE  I CRV "};
+  ReportContents contents;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    const bool heading = std::any_of(std::begin(kHeadings), std::end(kHeadings),
+                                     [&line](const std::string& h) { return line.starts_with(h); });
+    if (line.starts_with(" I ") && !heading) contents.details.push_back(line.substr(1));
+    static const std::regex kTitle("^[ \f1] {58,59}.{10} {1,2}Page +[0-9]+$");
+    if (std::regex_match(line, kTitle)) ++contents.pages;
+    const size_t number = line.find(".: ");
+    if (number != std::string::npos) {
+      long long& field = contents.files < 0 ? contents.files : contents.size;
+      field = std::stoll(line.substr(number + 3));
+    }
+  }
+  return contents;
+}
+
+int DetailsNamed(const ReportContents& contents, const std::string& name) {
+  std::string column = "I " + name;
+  column.resize(10, ' ');
+  column += " I";
+  return static_cast<int>(
+      std::count_if(contents.details.begin(), contents.details.end(),
+                    [&column](const std::string& detail) { return detail.starts_with(column); }));
 }
 
 const std::string kSmallProgram = std::string(250, '.') + "WORKINGA 12345LIB";

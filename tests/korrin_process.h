@@ -36,6 +36,27 @@ void PinToOneProcessor();
 
 Outcome RunKorrin(const Invocation& inv);
 
+// A run of korrin and the run date its report carries, in the language
+// asked for. A run across midnight is made again, so that the date is
+// certain.
+struct DatedOutcome {
+  Outcome outcome;
+  std::string date;
+};
+DatedOutcome RunKorrinOnOneDay(const Invocation& inv, bool french);
+
+// What a report holds, read back from its text.
+struct ReportContents {
+  std::vector<std::string> details;  // the detail lines, each without its control
+  int pages = 0;                     // title lines
+  long long files = -1;              // the count line's number; -1 without one
+  long long size = -1;               // the size line's number; -1 without one
+};
+ReportContents ReadReport(const std::string& text);
+
+// The detail lines of `contents` whose name column holds `name`.
+int DetailsNamed(const ReportContents& contents, const std::string& name);
+
 // True when the tests run under valgrind (make memcheck), which cannot pass
 // korrin the program name the test chose.
 bool UnderValgrind();
@@ -76,9 +97,6 @@ std::string ProgramWithBlockAt(size_t size, size_t block_at);
 
 // `text`, `times` times over.
 std::string Repeat(const std::string& text, int times);
-
-// The run date as korrin prints it today, in French or English.
-std::string Today(bool french);
 
 // A title line of the report: its control, `blanks` blanks, the run date,
 // then `rest` (the page). Built by appending, which also keeps GCC 12's

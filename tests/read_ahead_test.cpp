@@ -3,6 +3,8 @@
 // processor and then pinned to one, where korrin reads one line at a time,
 // and both runs must leave the same streams, status and report. The open
 // log of the fault library shows which thread opened what.
+#include "driver/read_ahead.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
@@ -12,6 +14,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -20,6 +23,13 @@
 
 namespace korrin_test {
 namespace {
+
+using korrin::FileError;
+using korrin::ListLine;
+using korrin::OwnFiles;
+using korrin::QueuedLine;
+using korrin::ReadAhead;
+using korrin::ScanBuffer;
 
 // The opens of a run, one "main PATH" or "worker PATH" a line.
 std::vector<std::string> OpenLog(const TempDir& dir) {
@@ -248,6 +258,90 @@ TEST(ReadAhead, ThreadsDoNotGrowWithFilesOrMarkers) {
   EXPECT_EQ(o.status, 0);
   const std::vector<std::string> log = OpenLog(dir);
   EXPECT_LE(std::count(log.begin(), log.end(), "thread"), 16);
+}
+
+// The engine in this process, with one worker whatever the machine: `paths`
+// are queued and published at once, the worker is given `head_start`
+// seconds to claim what it will, then every line is taken.
+struct TakenLine {
+  bool at_turn;
+  korrin::ProgramScan scan;
+};
+std::vector<TakenLine> TakeAll(const std::vector<std::string>& paths, const OwnFiles& own,
+                               double head_start = 0) {
+  const auto buffer = std::make_unique<ScanBuffer>();
+  ReadAhead ahead({.workers = 1, .helpers_per_search = 1, .large_files = {}}, own, *buffer);
+  for (const std::string& path : paths) ahead.Add(ListLine{.text = path});
+  ahead.Publish(true);
+  if (head_start > 0) usleep(static_cast<useconds_t>(head_start * 1e6));
+  std::vector<TakenLine> taken;
+  for (size_t k = 0; k < paths.size(); ++k) {
+    const QueuedLine& line = ahead.TakeOldest();
+    taken.push_back({line.at_turn, line.scan});
+  }
+  return taken;
+}
+
+// The lowest descriptor free now: the next one a file opens.
+int NextDescriptor() {
+  const int fd = dup(0);
+  close(fd);
+  return fd;
+}
+
+// Whichever thread reads a line, the same lines are left for their turn:
+// the files the run writes, and those whose meaning depends on the reader.
+TEST(ReadAhead, WhatIsLeftForItsTurn) {
+  TempDir dir;
+  WriteFile(dir / "a.cbl", kSmallProgram);
+  WriteFile(dir / "report.txt", "written by the run");
+  struct stat st;
+  ASSERT_EQ(stat((dir / "report.txt").c_str(), &st), 0);
+  OwnFiles own;
+  own.Add(korrin::IdentityOf(st));
+  const int held = open((dir / "a.cbl").c_str(), O_RDONLY);
+  const std::vector<TakenLine> taken =
+      TakeAll({dir / "a.cbl", dir / "report.txt", "/proc/self/status",
+               "/dev/fd/" + std::to_string(held), dir / "missing.cbl", dir.path()},
+              own);
+  close(held);
+  const bool expected[] = {false, true, true, true, false, false};
+  for (size_t k = 0; k < taken.size(); ++k) EXPECT_EQ(taken[k].at_turn, expected[k]) << k;
+  // Read at their turn all the same.
+  EXPECT_TRUE(taken[1].scan.opened);
+  EXPECT_EQ(taken[1].scan.size, 18);
+  EXPECT_TRUE(taken[3].scan.opened);
+  EXPECT_EQ(taken[3].scan.size, 267);
+}
+
+// A file large enough to keep a thread, and its descriptor, busy a while:
+// holes, searched in segments.
+std::string LargeFile(const TempDir& dir) {
+  WriteFile(dir / "large.cbl", "");
+  if (truncate((dir / "large.cbl").c_str(), off_t{2} << 30) != 0) return "";
+  return dir / "large.cbl";
+}
+
+// An open that fails for want of descriptors while the worker holds the only
+// one left is tried again at its turn: the run's thread fails to open a.cbl
+// while the worker reads the large file, and opens it once that is done.
+TEST(ReadAhead, AnOpenShortOfDescriptorsIsRetriedAtItsTurn) {
+  if (UnderValgrind() || SanitizedBuild()) {
+    GTEST_SKIP() << "the sanitizers and valgrind use descriptors of their own";
+  }
+  TempDir dir;
+  WriteFile(dir / "a.cbl", kSmallProgram);
+  const std::string large = LargeFile(dir);
+  rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  const rlimit one_left{rlim_t(NextDescriptor() + 1), saved.rlim_max};
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &one_left), 0);
+  const std::vector<TakenLine> taken = TakeAll({large, dir / "a.cbl"}, OwnFiles(), 0.02);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+  EXPECT_TRUE(taken[1].at_turn);
+  EXPECT_TRUE(taken[1].scan.opened);
+  EXPECT_EQ(taken[1].scan.error, FileError::None);
+  EXPECT_TRUE(taken[1].scan.record.found);
 }
 
 // A line that has come through a slow list is announced at once, not when

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
-// The scanner against a deliberately literal model of the scan: stdio reads
-// of 10000 bytes, a seek back of 7, byte-by-byte compares. Thousands of
-// generated files put markers, names and slashes around chunk boundaries and
-// the end of the file; both must agree on every one.
+// The scanner against the literal model of the scan (scan_model.h).
+// Thousands of generated files put markers, names and slashes around chunk
+// boundaries and the end of the file; both must agree on every one.
+#include "scan_model.h"
+
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <random>
 #include <string>
 
@@ -14,54 +14,6 @@
 
 namespace korrin {
 namespace {
-
-// Index of `pattern` among the first `count` bytes of `data`, byte by byte.
-int ModelSearch(const char* data, int count, const std::string& pattern) {
-  for (int j = 0; j + static_cast<int>(pattern.size()) <= count; ++j) {
-    bool same = true;
-    for (size_t k = 0; k < pattern.size() && same; ++k) same = data[j + k] == pattern[k];
-    if (same) return j;
-  }
-  return -1;
-}
-
-struct ModelResult {
-  int anchor = -1;
-  std::string window;
-};
-
-ModelResult ModelScan(const std::string& path, const std::string& name) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  char chunk[10000];
-  char window[200];
-  ModelResult r;
-  for (;;) {
-    const long chunk_start = std::ftell(f);
-    const int chunk_length = static_cast<int>(std::fread(chunk, 1, sizeof chunk, f));
-    if (chunk_length < 200) break;
-    const int marker_at = ModelSearch(chunk, chunk_length, "WORKING");
-    if (marker_at < 0) {
-      std::fseek(f, -7, SEEK_CUR);
-      continue;
-    }
-    std::fseek(f, chunk_start + marker_at + 7, SEEK_SET);
-    const int window_length = static_cast<int>(std::fread(window, 1, sizeof window, f));
-    const int name_at = ModelSearch(window, window_length, name);
-    if (name_at >= 0) {
-      r = {name_at, std::string(window, static_cast<size_t>(window_length))};
-      break;
-    }
-    const int slash_at = ModelSearch(window, window_length, "/");
-    if (slash_at < 0) {
-      std::fseek(f, chunk_start + marker_at + 7, SEEK_SET);
-    } else if (slash_at + 3 < window_length && window[slash_at + 3] == '/') {
-      r = {slash_at + 28, std::string(window, static_cast<size_t>(window_length))};
-      break;
-    }
-  }
-  std::fclose(f);
-  return r;
-}
 
 // A file of `size` filler bytes with markers, names and slashes placed near
 // chunk boundaries, near the end, and after each other.
@@ -117,7 +69,7 @@ void CompareWithModel(int files, bool split) {
     const std::string name = file % 5 == 0 ? "" : file % 2 ? "PGM1" : "AB";
     const std::string content = MakeFile(rng, name);
     korrin_test::WriteFile(path, content);
-    const ModelResult expected = ModelScan(path, name);
+    const korrin_model::Found expected = korrin_model::Scan(content, name);
     const korrin_test::Found got =
         korrin_test::FindBlockIn(path, static_cast<int64_t>(content.size()), name.c_str(), context);
     ASSERT_EQ(got.anchor, expected.anchor) << "file " << file;

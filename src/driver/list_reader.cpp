@@ -19,7 +19,7 @@ std::string_view BaseName(std::string_view line) {
   return line;
 }
 
-void ExternalName(std::string_view line, char (&name)[9]) {
+void ExternalName(std::string_view line, char (&name)[ProgramRecord::kNameWidth + 1]) {
   std::string_view base = BaseName(line);
   base = base.substr(0, std::min(base.find('.'), sizeof name - 1));
   std::memset(name, 0, sizeof name);

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <string_view>
 
+#include "common/program_record.h"
+
 namespace korrin {
 
 // The part after the last '/', or if there is none the last '\', or if there
@@ -13,7 +15,7 @@ std::string_view BaseName(std::string_view line);
 
 // The program's external name: the base name up to its first '.', at most
 // 8 characters, NUL-terminated in `name`.
-void ExternalName(std::string_view line, char (&name)[9]);
+void ExternalName(std::string_view line, char (&name)[ProgramRecord::kNameWidth + 1]);
 
 // One line of the list: its text ends before its newline or at its first
 // NUL. A text of kLongestPath bytes or more cannot name a file (the system

@@ -2,6 +2,7 @@
 #include "driver/options.h"
 
 namespace korrin {
+namespace {
 
 void PrintUsage(const Options& options, FILE* err) {
   std::fprintf(err, "Usage : %s dest_file [-h] \n", options.program_name.c_str());
@@ -22,6 +23,8 @@ void PrintHelp(const Options& options, FILE* out, FILE* err) {
   std::fputs("        dest_file : output file \n", out);
 }
 
+// Takes the letters of one argument that begins with '-'. Returns false
+// after reporting a letter outside the table.
 bool TakeOptionLetters(const std::string& argument, Options& options, FILE* err) {
   for (size_t k = 1; k < argument.size(); ++k) {
     const unsigned char letter = static_cast<unsigned char>(argument[k]);
@@ -56,6 +59,8 @@ bool TakeOptionLetters(const std::string& argument, Options& options, FILE* err)
   }
   return true;
 }
+
+}  // namespace
 
 std::optional<int> ParseCommandLine(int argc, const char* const* argv, Options& options, FILE* out,
                                     FILE* err) {

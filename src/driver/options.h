@@ -30,11 +30,4 @@ constexpr int kExitFile = 4;   // a file cannot be opened, read or written
 std::optional<int> ParseCommandLine(int argc, const char* const* argv, Options& options, FILE* out,
                                     FILE* err);
 
-// Takes the letters of one argument that begins with '-'. Returns false
-// after reporting a letter outside the table.
-bool TakeOptionLetters(const std::string& argument, Options& options, FILE* err);
-
-void PrintUsage(const Options& options, FILE* err);
-void PrintHelp(const Options& options, FILE* out, FILE* err);
-
 }  // namespace korrin

@@ -24,7 +24,7 @@ struct QueuedLine {
   char path[kPathCapacity];
   size_t path_length;
   bool path_too_long;  // names no file: not opened
-  char name[9];
+  char name[ProgramRecord::kNameWidth + 1];
   ProgramScan scan;
   // `scan` is ready, or the line is left to its turn. Set only under the
   // read-ahead's mutex, and never cleared while the line is queued, so the

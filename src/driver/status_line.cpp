@@ -30,6 +30,11 @@ int CursesPutString(const char* text, int lines, int (*put_byte)(int)) {
   return text == nullptr ? 0 : tputs(text, lines, put_byte);
 }
 
+// The output routine handed to the library: one byte to standard output.
+int PutTerminalByte(int byte) {
+  return std::putc(byte, stdout);
+}
+
 }  // namespace
 
 const TerminalLibrary& SystemTerminalLibrary() {
@@ -43,10 +48,6 @@ void SetUpStatusLine(const TerminalLibrary& library) {
   terminal.strings_end = terminal.strings;
   terminal.cursor_up = library.get_string("up", &terminal.strings_end);
   terminal.clear_line = library.get_string("ce", &terminal.strings_end);
-}
-
-int PutTerminalByte(int byte) {
-  return std::putc(byte, stdout);
 }
 
 void ShowStatus(const char* text) {

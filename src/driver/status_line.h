@@ -24,10 +24,7 @@ void SetUpStatusLine(const TerminalLibrary& library = SystemTerminalLibrary());
 // sequences, through the same buffered stream.
 void ShowStatus(const char* text);
 
-// The output routine handed to the library: one byte to standard output.
-int PutTerminalByte(int byte);
-
-// The sequences found by SetUpStatusLine, or null.
+// For the tests only: the sequences found by SetUpStatusLine, or null.
 const char* CursorUpSequence();
 const char* ClearLineSequence();
 

@@ -27,8 +27,7 @@ bool SegmentSearch::Decided(int64_t segment) {
 // The markers that start in the segment, read whole: its bytes and the next
 // six, read through the buffer, whose last six bytes are kept for the next
 // read so that a marker cut by a read's end is seen whole.
-SegmentSearch::Outcome SegmentSearch::SearchSegment(int64_t segment, char* buffer,
-                                                    int64_t* marker) {
+SegmentSearch::Outcome SegmentSearch::ReadSegment(int64_t segment, char* buffer, int64_t* marker) {
   const int64_t start = from_ + segment * segment_length_;
   const int64_t end = std::min(start + segment_length_ + kMarkerLength - 1, size_);
   int64_t held_from = start;  // file position of buffer[0]
@@ -53,22 +52,27 @@ SegmentSearch::Outcome SegmentSearch::SearchSegment(int64_t segment, char* buffe
   return Outcome::Nothing;
 }
 
-bool SegmentSearch::SearchNextSegment(char* buffer) {
-  int64_t segment;
-  {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    if (next_segment_ >= segments_ || next_segment_ > answer_segment_) return false;
-    segment = next_segment_++;
-  }
+int64_t SegmentSearch::TakeSegment() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  if (next_segment_ >= segments_ || next_segment_ > answer_segment_) return -1;
+  return next_segment_++;
+}
+
+void SegmentSearch::SearchSegment(int64_t segment, char* buffer) {
   int64_t marker = kNoMarker;
-  const Outcome outcome = SearchSegment(segment, buffer, &marker);
-  if (outcome == Outcome::Marker || outcome == Outcome::Unsure) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    if (segment < answer_segment_) {
-      answer_segment_ = segment;
-      answer_ = outcome == Outcome::Marker ? marker : kUnsure;
-    }
+  const Outcome outcome = ReadSegment(segment, buffer, &marker);
+  if (outcome != Outcome::Marker && outcome != Outcome::Unsure) return;
+  const std::lock_guard<std::mutex> lock(mutex_);
+  if (segment < answer_segment_) {
+    answer_segment_ = segment;
+    answer_ = outcome == Outcome::Marker ? marker : kUnsure;
   }
+}
+
+bool SegmentSearch::SearchNextSegment(char* buffer) {
+  const int64_t segment = TakeSegment();
+  if (segment < 0) return false;
+  SearchSegment(segment, buffer);
   return true;
 }
 

@@ -36,17 +36,23 @@ class SearchHelpers {
 };
 
 // One search for the first marker wholly in [from, size) of an open file.
-// Any thread may call SearchNextSegment; each call takes the lowest segment
-// no thread has taken yet.
+// Any thread may take a segment; each takes the lowest one no thread has
+// taken yet, and the lowest segment that meets a marker or a failure
+// decides, whichever thread finishes first.
 class SegmentSearch {
  public:
   SegmentSearch(int fd, int64_t from, int64_t size, int64_t segment_length);
   SegmentSearch(const SegmentSearch&) = delete;
   SegmentSearch& operator=(const SegmentSearch&) = delete;
 
-  // Searches the next segment through `buffer` (kScanBufferSize bytes).
-  // False, with nothing done, once no segment is left that could matter.
+  // Takes and searches the next segment through `buffer` (kScanBufferSize
+  // bytes). False, with nothing done, once no segment is left that could
+  // matter.
   bool SearchNextSegment(char* buffer);
+  // The same in two steps: the segment taken (-1 when none is left that
+  // could matter), then searched.
+  int64_t TakeSegment();
+  void SearchSegment(int64_t segment, char* buffer);
 
   // Once every thread is out of it: the position of the first marker, or
   // kNoMarker, or kUnsure when a read before any marker failed or met the
@@ -55,7 +61,7 @@ class SegmentSearch {
 
  private:
   enum class Outcome { Nothing, Marker, Unsure, Abandoned };
-  Outcome SearchSegment(int64_t segment, char* buffer, int64_t* marker);
+  Outcome ReadSegment(int64_t segment, char* buffer, int64_t* marker);
   bool Decided(int64_t segment);  // a lower segment already holds the answer
 
   const int fd_;

@@ -4,6 +4,7 @@
 #include <cinttypes>
 #include <cstring>
 #include <initializer_list>
+#include <iterator>
 
 namespace korrin {
 namespace {
@@ -45,10 +46,38 @@ struct TitleLayout {
 constexpr TitleLayout kTitleLayouts[] = {{58, "  "}, {59, " "}};  // without, with the third field
 
 // DD/MM/YYYY becomes YYYY/MM/DD, moving the ten bytes as they stand.
+constexpr int kDateWidth = WidthOf(Constant::Date);
 void YearFirst(const char* date, char* out) {
-  constexpr int kOrder[10] = {6, 7, 8, 9, 2, 3, 4, 5, 0, 1};
-  for (int k = 0; k < 10; ++k) out[k] = date[kOrder[k]];
-  out[10] = '\0';
+  constexpr int kOrder[] = {6, 7, 8, 9, 2, 3, 4, 5, 0, 1};
+  static_assert(std::size(kOrder) == kDateWidth);
+  for (int k = 0; k < kDateWidth; ++k) out[k] = date[kOrder[k]];
+  out[kDateWidth] = '\0';
+}
+
+// The detail line's columns after the name, left to right, and the constant
+// each shows; only the time is right-aligned.
+struct Column {
+  Constant constant;
+  bool right_aligned;
+};
+constexpr Column kColumns[] = {
+    {Constant::Code, false},    {Constant::Date, false}, {Constant::Session, false},
+    {Constant::Library, false}, {Constant::User, false}, {Constant::Time, true},
+};
+constexpr const char* kReturnCode = "0";  // the last column, always
+constexpr int kReturnCodeWidth = 6;
+
+// Appends "I " and `value` cut or padded to `width` at `out`; returns the end.
+char* AppendCell(char* out, const char* value, int width, bool right_aligned) {
+  *out++ = 'I';
+  *out++ = ' ';
+  const size_t length = strnlen(value, static_cast<size_t>(width));
+  const size_t pad = static_cast<size_t>(width) - length;
+  if (right_aligned) out = static_cast<char*>(std::memset(out, ' ', pad)) + pad;
+  out = static_cast<char*>(std::memcpy(out, value, length)) + length;
+  if (!right_aligned) out = static_cast<char*>(std::memset(out, ' ', pad)) + pad;
+  *out++ = ' ';
+  return out;
 }
 
 }  // namespace
@@ -79,33 +108,20 @@ void Report::StartPage() {
 
 void Report::WriteDetail(const ProgramRecord& record) {
   if (!record.found) return;
-  const GenerationConstants& c = record.constants;
-  char date[11];
+  char date[kDateWidth + 1];
   if (settings_.language == Language::English) {
-    YearFirst(c.date, date);
+    YearFirst(record.constants.date, date);
   } else {
-    std::memcpy(date, c.date, sizeof date);
+    std::memcpy(date, record.constants.date, sizeof date);
   }
-  const struct {
-    const char* value;
-    int width;
-    bool right_aligned;
-  } columns[] = {
-      {record.name, 8, false}, {c.code, 6, false}, {date, 10, false}, {c.session, 5, false},
-      {c.library, 3, false},   {c.user, 8, false}, {c.time, 8, true}, {"0", 6, false},
-  };
   // "I name     I code   I date       I sess. I lib I user     I     time I 0      I"
-  char* out = line_;
-  for (const auto& column : columns) {
-    *out++ = 'I';
-    *out++ = ' ';
-    const size_t length = strnlen(column.value, static_cast<size_t>(column.width));
-    const size_t pad = static_cast<size_t>(column.width) - length;
-    if (column.right_aligned) out = static_cast<char*>(std::memset(out, ' ', pad)) + pad;
-    out = static_cast<char*>(std::memcpy(out, column.value, length)) + length;
-    if (!column.right_aligned) out = static_cast<char*>(std::memset(out, ' ', pad)) + pad;
-    *out++ = ' ';
+  char* out = AppendCell(line_, record.name, ProgramRecord::kNameWidth, false);
+  for (const Column& column : kColumns) {
+    const char* value =
+        column.constant == Constant::Date ? date : record.constants.Text(column.constant);
+    out = AppendCell(out, value, WidthOf(column.constant), column.right_aligned);
   }
+  out = AppendCell(out, kReturnCode, kReturnCodeWidth, false);
   *out++ = 'I';
   *out = '\0';
   WriteLine(1);

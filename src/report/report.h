@@ -30,16 +30,17 @@ class Report {
   // After the last list line: the closing rule of a page still open, then
   // the totals.
   void Finish(const Totals& totals);
+  // True once any write to the report failed.
+  bool WriteFailed() const { return write_failed_; }
 
+  // For the tests and the fuzz target only: the steps of AddProgram and
+  // Finish, and the page state they keep.
   void StartPage();                               // the seven header lines
   void WriteDetail(const ProgramRecord& record);  // nothing when not found
   void WriteClosingRule();
   void WriteTotals(const Totals& totals);
-
   int lines_on_page() const { return lines_on_page_; }
   int page() const { return page_; }
-  // True once any write to the report failed.
-  bool WriteFailed() const { return write_failed_; }
 
  private:
   // Writes the control character and `line_`; the line counts as `counted`
