@@ -248,6 +248,7 @@ TEST(Pages, FullPagesAndTheirControls) {
                 "\n";
     const std::string report = ReadFile(dir / "out.txt");
     EXPECT_EQ(report, expected) << c.programs;
+    EXPECT_EQ(ReadReport(report).pages, (lines + 52) / 53);
     EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), static_cast<long>(c.lines));
   }
 }

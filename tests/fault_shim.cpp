@@ -14,6 +14,8 @@
 //   truncate-after-stat:N: once korrin has taken the file's size, the file
 //     named PATTERN is cut to N bytes, as another process might do while it
 //     is scanned
+// KORRIN_NO_OPENAT2, when set, makes openat2 fail with ENOSYS, as on a
+// kernel older than 5.6.
 // KORRIN_OPEN_LOG names a file to which every open appends a line: "main"
 // or "worker" (the thread that opened), a blank, and the path; and every
 // thread started, the line "thread".
@@ -287,6 +289,11 @@ long syscall(long number, ...) {
   for (long& value : a) value = va_arg(args, long);
   va_end(args);
 #ifdef SYS_openat2
+  static const bool no_openat2 = std::getenv("KORRIN_NO_OPENAT2") != nullptr;
+  if (number == SYS_openat2 && no_openat2) {
+    errno = ENOSYS;
+    return -1;
+  }
   if (number == SYS_openat2) {
     // NOLINTNEXTLINE(performance-no-int-to-ptr): the argument is the caller's pointer
     const auto* path = reinterpret_cast<const char*>(a[1]);

@@ -16,7 +16,6 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <stdexcept>
 
@@ -207,6 +206,21 @@ DatedOutcome RunKorrinOnOneDay(const Invocation& inv, bool french) {
   }
 }
 
+namespace {
+
+// A title line: its control, 58 blanks or more, the run date, "Page" and the
+// page number.
+bool IsTitle(const std::string& line) {
+  const size_t page = line.rfind(" Page ");
+  if (line.empty() || std::string(" \f1").find(line[0]) == std::string::npos) return false;
+  if (page == std::string::npos || line.find_first_not_of(' ', 1) < 59) return false;
+  const size_t digits = line.find_first_not_of(' ', page + 6);
+  return digits != std::string::npos &&
+         line.find_first_not_of("0123456789", digits) == std::string::npos;
+}
+
+}  // namespace
+
 ReportContents ReadReport(const std::string& text) {
   static const std::string kHeadings[] = {" I EXTERNAL I CRV ", " I NAME     I CODE ",
                                           " I NOM      I CODE ", " I EXTERNE  I CRV "};
@@ -216,8 +230,7 @@ ReportContents ReadReport(const std::string& text) {
     const bool heading = std::any_of(std::begin(kHeadings), std::end(kHeadings),
                                      [&line](const std::string& h) { return line.starts_with(h); });
     if (line.starts_with(" I ") && !heading) contents.details.push_back(line.substr(1));
-    static const std::regex kTitle("^[ \f1] {58,59}.{10} {1,2}Page +[0-9]+$");
-    if (std::regex_match(line, kTitle)) ++contents.pages;
+    if (IsTitle(line)) ++contents.pages;
     const size_t number = line.find(".: ");
     if (number != std::string::npos) {
       long long& field = contents.files < 0 ? contents.files : contents.size;

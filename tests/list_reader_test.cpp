@@ -100,13 +100,33 @@ TEST(ListReader, ReadyOnlyWhenAWholeLineHasCome) {
   ASSERT_TRUE(reader.Next(&line));
   EXPECT_EQ(line.text, "a.cbl");
   EXPECT_FALSE(reader.LineReady());
-  close(ends[1]);  // the writer is gone: the last line is whole
-  EXPECT_TRUE(reader.LineReady());
+  close(ends[1]);  // the writer is gone: Next confirms the end, after a last line
+  EXPECT_FALSE(reader.LineReady());
   ASSERT_TRUE(reader.Next(&line));
   EXPECT_EQ(line.text, "b");
   EXPECT_FALSE(reader.Next(&line));
   EXPECT_FALSE(reader.Failed());
   close(ends[0]);
+}
+
+// The end of a list file is taken only when Next confirms it: what was
+// appended since LineReady met the end is still read.
+TEST(ListReader, TheEndIsTakenOnlyWhenNextMeetsIt) {
+  korrin_test::TempDir dir;
+  korrin_test::WriteFile(dir / "p.lst", "a\n");
+  const int fd = open((dir / "p.lst").c_str(), O_RDONLY);
+  char buffer[8192];
+  ListReader reader(fd, buffer, sizeof buffer);
+  ListLine line;
+  ASSERT_TRUE(reader.Next(&line));
+  EXPECT_FALSE(reader.LineReady());
+  const int append = open((dir / "p.lst").c_str(), O_WRONLY | O_APPEND);
+  ASSERT_EQ(write(append, "b\n", 2), 2);
+  close(append);
+  ASSERT_TRUE(reader.Next(&line));
+  EXPECT_EQ(line.text, "b");
+  EXPECT_FALSE(reader.Next(&line));
+  close(fd);
 }
 
 TEST(ListReader, AReadErrorEndsTheList) {

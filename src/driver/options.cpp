@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "driver/options.h"
 
+#include <string_view>
+
 namespace korrin {
 namespace {
 
 void PrintUsage(const Options& options, FILE* err) {
-  std::fprintf(err, "Usage : %s dest_file [-h] \n", options.program_name.c_str());
+  std::fprintf(err, "Usage : %s dest_file [-h] \n", options.program_name);
 }
 
 void PrintHelp(const Options& options, FILE* out, FILE* err) {
@@ -15,7 +17,7 @@ void PrintHelp(const Options& options, FILE* out, FILE* err) {
                options.language == Language::French
                    ? "%-10s : edition des constantes corvane des programmes\n"
                    : "%-10s : printing the corvane contants of the programs \n",
-               options.program_name.c_str());
+               options.program_name);
   std::fprintf(out, "%s\n\n", kRule);
   std::fflush(out);  // the usage line goes to the other stream in between
   PrintUsage(options, err);
@@ -25,7 +27,7 @@ void PrintHelp(const Options& options, FILE* out, FILE* err) {
 
 // Takes the letters of one argument that begins with '-'. Returns false
 // after reporting a letter outside the table.
-bool TakeOptionLetters(const std::string& argument, Options& options, FILE* err) {
+bool TakeOptionLetters(std::string_view argument, Options& options, FILE* err) {
   for (size_t k = 1; k < argument.size(); ++k) {
     const unsigned char letter = static_cast<unsigned char>(argument[k]);
     switch (letter) {
@@ -52,7 +54,7 @@ bool TakeOptionLetters(const std::string& argument, Options& options, FILE* err)
       case 'c':
         break;
       default:
-        std::fprintf(err, "%s : -%c : unknown argument\n", options.program_name.c_str(), letter);
+        std::fprintf(err, "%s : -%c : unknown argument\n", options.program_name, letter);
         PrintUsage(options, err);
         return false;
     }
@@ -67,16 +69,16 @@ std::optional<int> ParseCommandLine(int argc, const char* const* argv, Options& 
   options.program_name = argc > 0 && argv[0] != nullptr ? argv[0] : "";
   bool have_report_path = false;
   for (int k = 1; k < argc; ++k) {
-    const std::string argument = argv[k];
-    if (!argument.empty() && argument[0] == '-') {
+    const char* const argument = argv[k];
+    if (argument[0] == '-') {
       if (!TakeOptionLetters(argument, options, err)) return kExitUsage;
     } else if (!have_report_path) {
       options.report_path = argument;
       have_report_path = true;
     } else {
       // No newline: the usage line follows on the same line.
-      std::fprintf(err, "%s : %s : error in parameters - erreur de parametre", argument.c_str(),
-                   options.program_name.c_str());
+      std::fprintf(err, "%s : %s : error in parameters - erreur de parametre", argument,
+                   options.program_name);
       PrintUsage(options, err);
       return kExitUsage;
     }

@@ -4,15 +4,16 @@
 
 #include <cstdio>
 #include <optional>
-#include <string>
 
 #include "common/language.h"
 
 namespace korrin {
 
 struct Options {
-  std::string program_name;  // as invoked, for the messages
-  std::string report_path;   // the destination file
+  // Both point into the argument vector, which lives as long as the process:
+  // the command line costs no memory of its own.
+  const char* program_name = "";  // as invoked, for the messages
+  const char* report_path = "";   // the destination file
   Language language = Language::English;
   bool status_line = false;             // -R: progress on one terminal line, "1" on every title
   bool title_with_third_field = false;  // -r

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 #include <utility>
 
 namespace korrin {
@@ -53,24 +52,22 @@ int ReadAhead::WorkersForThisMachine() {
 }
 
 ReadAhead::ReadAhead(const ReadAheadSettings& settings, const OwnFiles& own_files,
-                     ScanBuffer& buffer)
-    : settings_(settings), own_files_(own_files), buffer_(buffer) {
+                     ScanBuffer& buffer, QueuedLine (&two_slots)[2])
+    : settings_(settings), own_files_(own_files), buffer_(buffer), lines_(two_slots) {
   // Without workers, one line at a time: read, reported, then the next.
-  if (settings.workers > 0) lines_.reset(new (std::nothrow) QueuedLine[kSlots]);
-  if (!lines_) {
-    lines_.reset(new QueuedLine[2]);
-    return;
-  }
-  capacity_ = kSlots;
+  if (settings.workers > 0) owned_lines_ = NewOrNull<Slots>();
+  if (!owned_lines_) return;
   for (int k = 0; k < settings.workers && k < kMaxWorkers; ++k) {
     if (!StartWorker()) break;
   }
-  if (worker_count_ == 0) capacity_ = 2;
+  if (worker_count_ == 0) return;
+  lines_ = owned_lines_->lines;
+  capacity_ = kSlots;
 }
 
 bool ReadAhead::StartWorker() {
   Worker& worker = workers_[worker_count_];
-  worker.buffer.reset(new (std::nothrow) ScanBuffer);
+  worker.buffer = NewOrNull<ScanBuffer>();
   if (!worker.buffer) return false;
   worker.read_ahead = this;
   pthread_attr_t attributes;
@@ -87,12 +84,20 @@ bool ReadAhead::StartWorker() {
 }
 
 ReadAhead::~ReadAhead() {
+  StopWorkers();
+}
+
+void ReadAhead::StopWorkers() {
   {
     const std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
   }
   work_ready_.notify_all();
-  for (int k = 0; k < worker_count_; ++k) pthread_join(workers_[k].thread, nullptr);
+  for (int k = 0; k < worker_count_; ++k) {
+    pthread_join(workers_[k].thread, nullptr);
+    workers_[k].buffer.reset();
+  }
+  worker_count_ = 0;
 }
 
 void* ReadAhead::WorkerMain(void* worker) {
@@ -110,7 +115,7 @@ void ReadAhead::Add(const ListLine& line) {
   ExternalName(line.text, slot.name);
   slot.scan = ProgramScan();
   slot.done = false;
-  slot.at_turn = false;
+  slot.at_turn = AtTurn::Nothing;
   ++filled_;
 }
 
@@ -129,14 +134,21 @@ void ReadAhead::Publish(bool list_waits) {
 void ReadAhead::ReadLine(QueuedLine& line, const ScanContext& context) {
   if (line.path_too_long) return;
   OpenedProgram file = OpenProgram(line.path, ProcessFiles::Refuse);
-  // What the run writes, what depends on the reader, and what failed for
-  // want of something the other threads may hold, waits for its turn.
-  if (file.refused || (file.fd >= 0 && own_files_.Holds(file.identity))) {
-    if (file.fd >= 0) close(file.fd);
-    line.at_turn = true;
-    return;
+  // What depends on the reader, or failed for want of something the other
+  // threads may hold, and what the run writes, wait for their turn.
+  if (file.refused) {
+    line.at_turn = AtTurn::ReadAlone;
+  } else if (file.fd >= 0 && own_files_.Holds(file.identity)) {
+    close(file.fd);
+    line.at_turn = AtTurn::Read;
+  } else {
+    line.scan = ScanProgram(file, line.name, context);
   }
-  line.scan = ScanProgram(file, line.name, context);
+}
+
+void ReadAhead::ReadNow(QueuedLine& line) {
+  if (line.path_too_long) return;
+  line.scan = ReadProgram(line.path, line.name, {&buffer_, settings_.large_files, nullptr});
 }
 
 void ReadAhead::ReadClaimedLine(std::unique_lock<std::mutex>& lock, const ScanContext& context) {
@@ -180,10 +192,8 @@ void ReadAhead::Work(ScanBuffer& buffer) {
   for (;;) {
     if (stopping_) return;
     OfferedSearch* search = nullptr;
-    if (!resting_ && claimed_ < added_) {
-      ++working_;
+    if (claimed_ < added_) {
       ReadClaimedLine(lock, context);
-      --working_;
       WakeMain();
       if (++lines_read % kLinesPerLook == 0) {
         // When half the reads waited for the disk (a read from the page
@@ -194,10 +204,8 @@ void ReadAhead::Work(ScanBuffer& buffer) {
         switches_before = switches;
         sleeps = 0;
       }
-    } else if (!resting_ && (search = SearchToHelp()) != nullptr) {
-      ++working_;
+    } else if ((search = SearchToHelp()) != nullptr) {
       HelpSearch(lock, *search, buffer);
-      --working_;
       WakeMain();
     } else {
       ++idle_workers_;
@@ -210,61 +218,43 @@ void ReadAhead::Work(ScanBuffer& buffer) {
 
 const QueuedLine& ReadAhead::TakeOldest() {
   QueuedLine& oldest = lines_[taken_ % capacity_];
-  if (worker_count_ == 0) {  // one line at a time, read at its turn, as it comes
-    if (!oldest.path_too_long) {
-      oldest.scan =
-          ReadProgram(oldest.path, oldest.name, {&buffer_, settings_.large_files, nullptr});
-    }
+  // Without workers, a line none of them claimed is read at its turn, as it
+  // comes: one line at a time. (With workers, claimed_ is not this thread's
+  // to read.)
+  if (worker_count_ == 0 && taken_ >= claimed_) {
+    ReadNow(oldest);
     ++taken_;
     return oldest;
   }
-  if (oldest.done) {  // read already: nothing to wait for, no one to wake
-    ++taken_;
-    if (oldest.at_turn) ReadAtTurn(oldest);
-    return oldest;
-  }
-  const ScanContext context{&buffer_, settings_.large_files, this};
-  std::unique_lock<std::mutex> lock(mutex_);
-  added_ = filled_;
-  // Rather than wait for the oldest line, read the next unclaimed ones, the
-  // oldest among them when no worker has claimed it, or help a search.
-  OfferedSearch* search = nullptr;
-  while (!oldest.done) {
-    if (claimed_ < added_) {
-      ReadClaimedLine(lock, context);
-    } else if ((search = SearchToHelp()) != nullptr) {
-      HelpSearch(lock, *search, buffer_);
-    } else {
-      main_waiting_ = true;
-      main_wakes_.wait(lock);
-      main_waiting_ = false;
-    }
-  }
-  const bool at_turn = oldest.at_turn;
-  const bool add_worker = std::exchange(worker_wanted_, false);
-  lock.unlock();
-  ++taken_;
-  if (add_worker && worker_count_ < kMaxWorkers) StartWorker();
-  if (at_turn) ReadAtTurn(oldest);
-  return oldest;
-}
-
-void ReadAhead::ReadAtTurn(QueuedLine& line) {
-  // The workers rest first: none holds a descriptor that the open may lack
-  // or that a path through /dev/fd may name.
-  {
+  if (!oldest.done) {
+    const ScanContext context{&buffer_, settings_.large_files, this};
     std::unique_lock<std::mutex> lock(mutex_);
-    resting_ = true;
-    main_waiting_ = true;
-    main_wakes_.wait(lock, [this] { return working_ == 0; });
-    main_waiting_ = false;
+    added_ = filled_;
+    // Rather than wait for the oldest line, read the next unclaimed ones,
+    // the oldest among them when no worker has claimed it, or help a search.
+    OfferedSearch* search = nullptr;
+    while (!oldest.done) {
+      if (claimed_ < added_) {
+        ReadClaimedLine(lock, context);
+      } else if ((search = SearchToHelp()) != nullptr) {
+        HelpSearch(lock, *search, buffer_);
+      } else {
+        main_waiting_ = true;
+        main_wakes_.wait(lock);
+        main_waiting_ = false;
+      }
+    }
+    const bool add_worker = std::exchange(worker_wanted_, false);
+    lock.unlock();
+    if (add_worker && worker_count_ < kMaxWorkers) StartWorker();
   }
-  line.scan = ReadProgram(line.path, line.name, {&buffer_, settings_.large_files, nullptr});
-  {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    resting_ = false;
-  }
-  work_ready_.notify_all();
+  ++taken_;
+  // A line that depends on the reading process is read, from here on, by a
+  // process of one thread, as a run of one line at a time reads it; so is
+  // one whose open lacked descriptors or memory, which workers cost.
+  if (oldest.at_turn == AtTurn::ReadAlone) StopWorkers();
+  if (oldest.at_turn != AtTurn::Nothing) ReadNow(oldest);
+  return oldest;
 }
 
 void ReadAhead::Offer(SegmentSearch& search) {

@@ -14,9 +14,19 @@
 #include <mutex>
 
 #include "driver/list_reader.h"
+#include "driver/memory.h"
 #include "reader/program_reader.h"
 
 namespace korrin {
+
+// What the run's thread must still do with a line a worker read, when it
+// takes the line.
+enum class AtTurn {
+  Nothing,    // the line is read
+  Read,       // read it now: its file is one the run writes
+  ReadAlone,  // stop the workers for good, then read it: it depends on the
+              // reading process, or its open lacked what the workers may hold
+};
 
 // One list line on its way through the look-ahead.
 struct QueuedLine {
@@ -30,7 +40,7 @@ struct QueuedLine {
   // read-ahead's mutex, and never cleared while the line is queued, so the
   // run's thread may see it set without the mutex.
   std::atomic<bool> done;
-  bool at_turn;  // to be read by the run's thread when it takes the line
+  AtTurn at_turn;
 };
 
 // The files the run itself writes: the report, and standard output and
@@ -62,8 +72,10 @@ class ReadAhead final : public SearchHelpers {
   static constexpr uint64_t kWakeBatch = 8;
 
   // Starts the workers of `settings`, fewer when memory or threads run
-  // short. `buffer` is the calling thread's: it reads lines too.
-  ReadAhead(const ReadAheadSettings& settings, const OwnFiles& own_files, ScanBuffer& buffer);
+  // short. `buffer` is the calling thread's: it reads lines too. Without
+  // workers, the lines go through `two_slots`, one at a time.
+  ReadAhead(const ReadAheadSettings& settings, const OwnFiles& own_files, ScanBuffer& buffer,
+            QueuedLine (&two_slots)[2]);
   ~ReadAhead();
   ReadAhead(const ReadAhead&) = delete;
   ReadAhead& operator=(const ReadAhead&) = delete;
@@ -95,8 +107,11 @@ class ReadAhead final : public SearchHelpers {
  private:
   struct Worker {
     ReadAhead* read_ahead = nullptr;
-    std::unique_ptr<ScanBuffer> buffer;
+    MallocPtr<ScanBuffer> buffer;
     pthread_t thread = {};
+  };
+  struct Slots {
+    QueuedLine lines[kSlots];
   };
   struct OfferedSearch {
     SegmentSearch* search = nullptr;  // null: the entry is free
@@ -108,8 +123,10 @@ class ReadAhead final : public SearchHelpers {
   static void* WorkerMain(void* worker);
   void Work(ScanBuffer& buffer);
   bool StartWorker();
+  // Ends every worker once it is done with what it holds.
+  void StopWorkers();
   void ReadLine(QueuedLine& line, const ScanContext& context);
-  void ReadAtTurn(QueuedLine& line);
+  void ReadNow(QueuedLine& line);
   // Both take `lock` held, release it while they read, and hold it again
   // when they return.
   void ReadClaimedLine(std::unique_lock<std::mutex>& lock, const ScanContext& context);
@@ -120,7 +137,8 @@ class ReadAhead final : public SearchHelpers {
   const ReadAheadSettings settings_;
   const OwnFiles own_files_;
   ScanBuffer& buffer_;  // the run's thread's
-  std::unique_ptr<QueuedLine[]> lines_;
+  MallocPtr<Slots> owned_lines_;
+  QueuedLine* lines_;
   uint64_t capacity_ = 2;
   Worker workers_[kMaxWorkers];
   int worker_count_ = 0;  // only the run's thread starts workers
@@ -129,20 +147,17 @@ class ReadAhead final : public SearchHelpers {
   uint64_t taken_ = 0;   // lines before it are taken
   uint64_t filled_ = 0;  // lines before it are in their slots
 
-  // Guarded by mutex_, as are the `done`, `at_turn` and `scan` of a line
-  // while it is claimed and not yet done.
+  // Guarded by mutex_, as is each queued line's `done`.
   std::mutex mutex_;
   uint64_t added_ = 0;    // lines before it are published
   uint64_t claimed_ = 0;  // lines before it are being read or read
-  int working_ = 0;       // workers reading a line or a segment
   int idle_workers_ = 0;  // workers asleep on work_ready_
   bool main_waiting_ = false;
-  bool resting_ = false;  // workers start nothing: the run's thread reads at turn
   bool stopping_ = false;
   bool worker_wanted_ = false;  // the workers' reads wait on the disk
   OfferedSearch offered_[kMaxWorkers + 1];
-  std::condition_variable work_ready_;    // workers: lines, searches, rest over, stop
-  std::condition_variable main_wakes_;    // the run's thread: a line done, a search, a worker idle
+  std::condition_variable work_ready_;    // workers: lines, searches, stop
+  std::condition_variable main_wakes_;    // the run's thread: a line done, a search
   std::condition_variable helpers_left_;  // a search's owner: its helpers gone
 };
 

@@ -16,6 +16,7 @@
 
 #include "common/totals.h"
 #include "driver/list_reader.h"
+#include "driver/memory.h"
 #include "driver/options.h"
 #include "driver/process_setup.h"
 #include "driver/read_ahead.h"
@@ -136,10 +137,12 @@ ListOutcome ReadList(ListReader& list, ReadAhead& ahead, const Options& options,
 }
 
 // The files of the run: what a worker must leave for their turn, and whether
-// the list can be read ahead at all.
+// the list may be read by a process with workers at all.
 struct RunFiles {
   OwnFiles own;
-  bool list_is_output = false;  // standard output or error appends to the list
+  // Standard output or error appends to the list, or the list is a file of
+  // /proc, which describes the process reading it: one line at a time.
+  bool list_needs_one_line_at_a_time = false;
 };
 
 RunFiles FilesOfTheRun(int report_fd, int list_fd) {
@@ -150,9 +153,18 @@ RunFiles FilesOfTheRun(int report_fd, int list_fd) {
     const std::optional<FileIdentity> file = FileOf(output);
     if (!file) continue;
     files.own.Add(*file);
-    if (list && *file == *list) files.list_is_output = true;
+    if (list && *file == *list) files.list_needs_one_line_at_a_time = true;
   }
+  if (OnProcessFileSystem(list_fd)) files.list_needs_one_line_at_a_time = true;
   return files;
+}
+
+// Workers for this run: none where a worker could not tell the files that
+// depend on the reading process, or where the list needs one line at a time.
+int WorkersForThisRun(const RunFiles& files) {
+  const int workers = ReadAhead::WorkersForThisMachine();
+  if (workers == 0 || files.list_needs_one_line_at_a_time || !CanRefuseProcessFiles()) return 0;
+  return workers;
 }
 
 // The memory a run cannot do without, taken before any file is touched.
@@ -160,6 +172,7 @@ struct RunMemory {
   static constexpr size_t kListBufferSize = size_t{64} << 10;
   ScanBuffer scan;
   char list[kListBufferSize];
+  QueuedLine two_slots[2];  // the lines, when no worker reads ahead
 };
 
 // Closes the list on every path out of the run.
@@ -180,15 +193,19 @@ int Run(int argc, const char* const* argv) {
   }
   // Without -R the terminal's sequences are never used.
   if (options.status_line) SetUpStatusLine();
-  const auto memory = std::make_unique<RunMemory>();
+  const MallocPtr<RunMemory> memory = NewOrNull<RunMemory>();
+  if (!memory) {
+    std::fprintf(stderr, "%s: out of memory\n", options.program_name);
+    return kExitFile;
+  }
 
   // Emptying the report must never destroy the list it is about to read.
   const char* list_path = std::getenv("LIST");
-  UniqueFile report_file(list_path != nullptr && SameFile(list_path, options.report_path.c_str())
+  UniqueFile report_file(list_path != nullptr && SameFile(list_path, options.report_path)
                              ? nullptr
-                             : std::fopen(options.report_path.c_str(), "w"));
+                             : std::fopen(options.report_path, "w"));
   if (!report_file) {
-    std::printf("Error opening dest_file : %s\n", options.report_path.c_str());
+    std::printf("Error opening dest_file : %s\n", options.report_path);
     return kExitFile;
   }
   char run_date[kRunDateSize];
@@ -212,8 +229,7 @@ int Run(int argc, const char* const* argv) {
     return kExitFile;
   }
   const RunFiles files = FilesOfTheRun(fileno(report_file.get()), list_file.fd);
-  // A list that the run's own output grows is read one line at a time.
-  const int workers = files.list_is_output ? 0 : ReadAhead::WorkersForThisMachine();
+  const int workers = WorkersForThisRun(files);
   Totals totals;
   ListOutcome outcome;
   {
@@ -221,7 +237,7 @@ int Run(int argc, const char* const* argv) {
     const ReadAheadSettings settings{.workers = workers,
                                      .helpers_per_search = std::max(workers, 1),
                                      .large_files = LargeFileSettings()};
-    ReadAhead ahead(settings, files.own, memory->scan);
+    ReadAhead ahead(settings, files.own, memory->scan, memory->two_slots);
     outcome = ReadList(list, ahead, options, totals, report);
   }
   report.Finish(totals);
@@ -233,7 +249,7 @@ int Run(int argc, const char* const* argv) {
     exit_status = kExitFile;
   }
   if (!write_ok) {
-    std::printf("Error writing dest_file : %s\n", options.report_path.c_str());
+    std::printf("Error writing dest_file : %s\n", options.report_path);
     exit_status = kExitFile;
   }
   return exit_status;

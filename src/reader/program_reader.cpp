@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstring>
 #include <initializer_list>
-#include <string_view>
 
 #if defined(__linux__)
 #include <sys/vfs.h>
@@ -61,16 +60,11 @@ int OpenRetried(const char* path) {
   return fd;
 }
 
-// Where the kernel cannot refuse the links of /proc on its own, a path
-// under /proc or /dev is taken to be one of them.
-bool UnderProcessDirectory(std::string_view path) {
-  return path.starts_with("/proc/") || path.starts_with("/dev/");
-}
-
 // Opens `path` unless its resolution passes a link of /proc whose target
 // depends on the reading process (/proc/self/fd/N, which /dev/fd/N and
-// /dev/stdin lead to); *refused then tells so.
-int OpenRefusingProcessLinks(const char* path, bool* refused) {
+// /dev/stdin lead to); the open then fails with ELOOP. Without openat2 it
+// fails with ENOSYS: the kernel cannot tell such links apart.
+int OpenRefusingProcessLinks(const char* path) {
 #if defined(KORRIN_HAVE_OPENAT2)
   open_how how = {};
   how.flags = kOpenFlags;
@@ -79,30 +73,38 @@ int OpenRefusingProcessLinks(const char* path, bool* refused) {
   do {
     fd = syscall(SYS_openat2, AT_FDCWD, path, &how, sizeof how);
   } while (fd < 0 && errno == EINTR);
-  if (fd >= 0 || errno != ENOSYS) return static_cast<int>(fd);
+  return static_cast<int>(fd);
+#else
+  (void)path;
+  errno = ENOSYS;
+  return -1;
 #endif
-  if (UnderProcessDirectory(path)) {
-    *refused = true;
-    return -1;
-  }
-  return OpenRetried(path);
 }
 
-// True for a file of /proc, whose content describes the process reading it.
-// Such files claim a size of 0, so only those are asked.
-bool OnProcessFileSystem(int fd, const struct stat& st) {
-#if defined(__linux__)
-  constexpr long kProcMagic = 0x9fa0;
-  struct statfs fs;
-  return st.st_size == 0 && fstatfs(fd, &fs) == 0 && fs.f_type == kProcMagic;
-#else
-  (void)fd;
-  (void)st;
-  return false;
-#endif
+// A file of /proc claims a size of 0, so only such files are asked.
+bool OnProcessFileSystemIfEmpty(int fd, const struct stat& st) {
+  return st.st_size == 0 && OnProcessFileSystem(fd);
 }
 
 }  // namespace
+
+bool CanRefuseProcessFiles() {
+  const int fd = OpenRefusingProcessLinks("/");
+  if (fd < 0) return false;
+  close(fd);
+  return true;
+}
+
+bool OnProcessFileSystem(int fd) {
+#if defined(__linux__)
+  constexpr long kProcMagic = 0x9fa0;
+  struct statfs fs;
+  return fstatfs(fd, &fs) == 0 && fs.f_type == kProcMagic;
+#else
+  (void)fd;
+  return false;
+#endif
+}
 
 FileIdentity IdentityOf(const struct stat& st) {
   return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
@@ -111,11 +113,11 @@ FileIdentity IdentityOf(const struct stat& st) {
 OpenedProgram OpenProgram(const char* path, ProcessFiles process_files) {
   const bool refuse = process_files == ProcessFiles::Refuse;
   OpenedProgram file;
-  file.fd = refuse ? OpenRefusingProcessLinks(path, &file.refused) : OpenRetried(path);
+  file.fd = refuse ? OpenRefusingProcessLinks(path) : OpenRetried(path);
   if (file.fd < 0) {
     const int error = errno;
     if (refuse) {
-      file.refused = file.refused || !IsPathError(error);
+      file.refused = !IsPathError(error);
     } else {
       file.error = IsMachineFailure(error) ? FileError::Open : FileError::None;
     }
@@ -124,7 +126,7 @@ OpenedProgram OpenProgram(const char* path, ProcessFiles process_files) {
   struct stat st;
   const bool stated = fstat(file.fd, &st) == 0;
   const bool regular = stated && S_ISREG(st.st_mode);
-  if (regular && !(refuse && OnProcessFileSystem(file.fd, st))) {
+  if (regular && !(refuse && OnProcessFileSystemIfEmpty(file.fd, st))) {
     file.size = static_cast<int64_t>(st.st_size);
     file.identity = IdentityOf(st);
     return file;

@@ -59,6 +59,13 @@ enum class ProcessFiles {
            // no permission, a name too long)
 };
 
+// Whether this system can tell the paths that ProcessFiles::Refuse refuses
+// (Linux's openat2, since 5.6). Where it cannot, every open is refused.
+bool CanRefuseProcessFiles();
+
+// True when `fd` is a file of /proc.
+bool OnProcessFileSystem(int fd);
+
 // Opens `path` for reading if it names a regular file (links followed).
 // Never blocks on a FIFO or a device.
 OpenedProgram OpenProgram(const char* path, ProcessFiles process_files = ProcessFiles::Open);
