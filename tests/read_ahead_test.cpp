@@ -9,7 +9,9 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -325,23 +327,30 @@ TEST(ReadAhead, WhatIsLeftForItsTurn) {
   ASSERT_EQ(stat((dir / "report.txt").c_str(), &st), 0);
   OwnFiles own;
   own.Add(korrin::IdentityOf(st));
+  // A loop of links and a socket are only the path's own failures.
+  ASSERT_EQ(symlink("loop", (dir / "loop").c_str()), 0);
+  const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address = {.sun_family = AF_UNIX, .sun_path = {}};
+  (dir / "socket").copy(address.sun_path, sizeof address.sun_path - 1);
+  ASSERT_EQ(bind(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
   const int held = open((dir / "a.cbl").c_str(), O_RDONLY);
   // A line read alone stops the workers; the lines after it are read at
   // their turn, as they come: it comes last.
   const std::vector<TakenLine> taken =
-      TakeAll({dir / "a.cbl", dir / "report.txt", dir / "missing.cbl", dir.path(),
-               "/dev/fd/" + std::to_string(held)},
+      TakeAll({dir / "a.cbl", dir / "report.txt", dir / "missing.cbl", dir.path(), dir / "loop",
+               dir / "socket", "/dev/fd/" + std::to_string(held)},
               own);
   close(held);
-  const AtTurn expected[] = {AtTurn::Nothing, AtTurn::Read, AtTurn::Nothing, AtTurn::Nothing,
-                             AtTurn::ReadAlone};
+  close(sock);
+  const AtTurn expected[] = {AtTurn::Nothing, AtTurn::Read,    AtTurn::Nothing,  AtTurn::Nothing,
+                             AtTurn::Nothing, AtTurn::Nothing, AtTurn::ReadAlone};
   for (size_t k = 0; k < taken.size(); ++k) EXPECT_EQ(taken[k].at_turn, expected[k]) << k;
   EXPECT_EQ(TakeAll({"/proc/self/status"}, own)[0].at_turn, AtTurn::ReadAlone);
   // Read at their turn all the same.
   EXPECT_TRUE(taken[1].scan.opened);
   EXPECT_EQ(taken[1].scan.size, 18);
-  EXPECT_TRUE(taken[4].scan.opened);
-  EXPECT_EQ(taken[4].scan.size, 267);
+  EXPECT_TRUE(taken[6].scan.opened);
+  EXPECT_EQ(taken[6].scan.size, 267);
 }
 
 // A file large enough to keep a thread, and its descriptor, busy a while:

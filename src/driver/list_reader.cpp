@@ -97,10 +97,11 @@ bool ListReader::ReadMore(bool wait) {
     if (got > 0) {
       end_ += static_cast<size_t>(got);
     } else if (got == 0) {
-      // The end for now; it is the list's end once every line before it is
-      // reported, as a run of one line at a time would find it: a file the
-      // run's output grows may have grown by then.
-      if (!wait) return false;
+      // The end of a file is the list's end only once every line before it
+      // is reported, as a run of one line at a time would find it: a file
+      // that the run's output grows may have grown by then. A pipe's or a
+      // terminal's end is told once: it is the end.
+      if (!wait && regular_) return false;
       ended_ = true;
     } else if (errno == EINTR) {
       continue;

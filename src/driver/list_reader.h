@@ -39,10 +39,10 @@ class ListReader {
   // read error. Waits for the list's writer when the list is a pipe or a
   // terminal with no whole line ready.
   bool Next(ListLine* line);
-  // True when a whole line is there for Next to return at once. False when
-  // it would wait for the list's writer, and at the list's end too, which
-  // Next then confirms: the end is only taken once the lines before it are
-  // all reported.
+  // True when a whole line is there for Next to return at once, or the end
+  // of a pipe or a terminal. False when Next would wait for the list's
+  // writer, and at the end of a list file, which Next then confirms: that
+  // end is only taken once the lines before it are all reported.
   bool LineReady();
   // True when a read of the list failed.
   bool Failed() const { return failed_; }

@@ -42,12 +42,21 @@ bool IsMachineFailure(int error) {
   return false;
 }
 
-// Open failures that only say the path names nothing readable.
-bool IsPathError(int error) {
-  for (const int path : {ENOENT, ENOTDIR, EACCES, ENAMETOOLONG}) {
-    if (error == path) return true;
-  }
-  return false;
+// Whether an open that refused process links failed where a plain open
+// might not: for want of something other threads may hold, for want of
+// openat2, or at a link to a descriptor (ELOOP, as a loop of links gives
+// too: a plain resolution of the path, without opening the file, tells them
+// apart). Other failures are the path's own, as a plain open meets them.
+bool RefusedForTheReader(const char* path, int error) {
+  if (IsMachineFailure(error) || error == ENOSYS) return true;
+  if (error != ELOOP) return false;
+#if defined(O_PATH)
+  const int resolved = open(path, O_PATH | O_CLOEXEC);
+  if (resolved >= 0) close(resolved);
+  return resolved >= 0 || IsMachineFailure(errno);
+#else
+  return true;
+#endif
 }
 
 constexpr int kOpenFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
@@ -117,7 +126,7 @@ OpenedProgram OpenProgram(const char* path, ProcessFiles process_files) {
   if (file.fd < 0) {
     const int error = errno;
     if (refuse) {
-      file.refused = !IsPathError(error);
+      file.refused = RefusedForTheReader(path, error);
     } else {
       file.error = IsMachineFailure(error) ? FileError::Open : FileError::None;
     }

@@ -55,8 +55,8 @@ struct OpenedProgram {
 enum class ProcessFiles {
   Open,    // opened like any other
   Refuse,  // not opened: `refused` instead, and so for an open that fails
-           // other than as a plain path error (missing, not a directory,
-           // no permission, a name too long)
+           // where a plain open might not (for want of descriptors, memory
+           // or I/O); other failures are the path's own
 };
 
 // Whether this system can tell the paths that ProcessFiles::Refuse refuses
