@@ -239,12 +239,9 @@ int open(const char* path, int flags, ...) {
   va_end(args);
   return Open(path, [&] { return real(path, flags, mode); });
 }
+// The checked open of fortified builds (its 64-bit one, as open is).
 // NOLINTNEXTLINE(bugprone-reserved-identifier): the C library's own name
 int __open_2(const char* path, int flags) {
-  return open(path, flags);
-}
-// NOLINTNEXTLINE(bugprone-reserved-identifier): the C library's own name
-int __open64_2(const char* path, int flags) {
   return open(path, flags);
 }
 
