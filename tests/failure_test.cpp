@@ -127,11 +127,6 @@ bool LimitsDisturbed() {
   return SanitizedBuild() || UnderValgrind();
 }
 
-void Limit(int resource, rlim_t value) {
-  const rlimit limit{value, value};
-  if (setrlimit(resource, &limit) != 0) _exit(126);
-}
-
 TEST(Surroundings, ClosedStandardStreamsAreNotTakenByTheFiles) {
   if (UnderValgrind()) GTEST_SKIP() << "valgrind cannot start with its standard streams closed";
   TempDir dir;

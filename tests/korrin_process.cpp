@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -155,6 +156,11 @@ void PinToOneProcessor() {
   CPU_ZERO(&one);
   CPU_SET(sched_getcpu() < 0 ? 0 : sched_getcpu(), &one);
   if (sched_setaffinity(0, sizeof one, &one) != 0) _exit(126);
+}
+
+void Limit(int resource, rlim_t value) {
+  const rlimit limit{value, value};
+  if (setrlimit(resource, &limit) != 0) _exit(126);
 }
 
 TempDir::TempDir() {

@@ -2,6 +2,8 @@
 // Runs the built korrin in a child process and collects what it leaves.
 #pragma once
 
+#include <sys/resource.h>
+
 #include <functional>
 #include <optional>
 #include <string>
@@ -33,6 +35,9 @@ std::vector<std::string> WithFaults(const std::string& faults);
 
 // For `in_child`: korrin may then run on one processor only.
 void PinToOneProcessor();
+
+// For `in_child`: both limits of `resource` (RLIMIT_...) set to `value`.
+void Limit(int resource, rlim_t value);
 
 Outcome RunKorrin(const Invocation& inv);
 

@@ -76,11 +76,6 @@ void FeedList(const std::string& list, const std::function<void(int line)>& betw
   close(ends[1]);
 }
 
-void Limit(int resource, rlim_t value) {
-  const rlimit limit{value, value};
-  if (setrlimit(resource, &limit) != 0) _exit(126);
-}
-
 struct ListCase {
   const char* name;
   std::string list = {};
@@ -293,8 +288,7 @@ std::vector<TakenLine> TakeAll(const std::vector<std::string>& paths, const OwnF
     QueuedLine two_slots[2];
   };
   const auto memory = std::make_unique<Memory>();
-  ReadAhead ahead({.workers = 1, .helpers_per_search = 1, .large_files = {}}, own, memory->buffer,
-                  memory->two_slots);
+  ReadAhead ahead({.workers = 1, .large_files = {}}, own, memory->buffer, memory->two_slots);
   for (const std::string& path : paths) ahead.Add(ListLine{.text = path});
   ahead.Publish(true);
   if (head_start > 0) usleep(static_cast<useconds_t>(head_start * 1e6));

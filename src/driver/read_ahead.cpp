@@ -162,7 +162,7 @@ void ReadAhead::ReadClaimedLine(std::unique_lock<std::mutex>& lock, const ScanCo
 ReadAhead::OfferedSearch* ReadAhead::SearchToHelp() {
   for (OfferedSearch& offered : offered_) {
     if (offered.search != nullptr && !offered.withdrawn && !offered.exhausted &&
-        offered.helpers < settings_.helpers_per_search) {
+        offered.helpers < settings_.workers) {
       return &offered;
     }
   }

@@ -56,8 +56,10 @@ class OwnFiles {
 };
 
 struct ReadAheadSettings {
-  int workers = 0;             // to start with; 0 reads each line at its turn
-  int helpers_per_search = 1;  // threads that may join one large file's search
+  // Workers to start with, one per further processor; 0 reads each line at
+  // its turn. As many threads may join one large file's search: workers
+  // added while reads wait on the disk add no processor to search with.
+  int workers = 0;
   LargeFileSettings large_files;
 };
 

@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -234,9 +233,7 @@ int Run(int argc, const char* const* argv) {
   ListOutcome outcome;
   {
     ListReader list(list_file.fd, memory->list, sizeof memory->list);
-    const ReadAheadSettings settings{.workers = workers,
-                                     .helpers_per_search = std::max(workers, 1),
-                                     .large_files = LargeFileSettings()};
+    const ReadAheadSettings settings{.workers = workers, .large_files = LargeFileSettings()};
     ReadAhead ahead(settings, files.own, memory->scan, memory->two_slots);
     outcome = ReadList(list, ahead, options, totals, report);
   }
