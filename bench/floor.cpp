@@ -20,7 +20,10 @@ int main(int argc, char** argv) {
   const long limit = argc > 1 ? std::strtol(argv[1], nullptr, 10) : -1;
   const bool with_stat = argc > 2 && std::strcmp(argv[2], "stat") == 0;
   const bool map = argc > 2 && std::strcmp(argv[2], "map") == 0;
-  static char buf[1 << 17];
+  // Page-aligned, as korrin's buffers are: a read into a destination that is
+  // not 64-byte aligned copies several times slower on common x86-64
+  // processors, and the floor must measure the least work, not the layout.
+  alignas(4096) static char buf[1 << 17];
   char* line = nullptr;
   size_t cap = 0;
   ssize_t len;

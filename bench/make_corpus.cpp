@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Writes the benchmark corpus, deterministic from a seed:
 //   make_corpus DIR WORKLOAD [SEED] [BIG_MIB]
-// WORKLOAD is many, deep, big, missing or dense; writes DIR/WORKLOAD.lst and
-// the files.
+// WORKLOAD is many, deep, big, missing, dense or worst; writes DIR/WORKLOAD.lst
+// (worst: DIR/worst-abc.lst, worst-w.lst and worst-none.lst) and the files.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -71,7 +71,8 @@ std::string Program(const std::string& name, size_t size, size_t at) {
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: make_corpus DIR many|deep|big|missing|dense [SEED] [BIG_MIB]\n");
+    std::fprintf(stderr,
+                 "usage: make_corpus DIR many|deep|big|missing|dense|worst [SEED] [BIG_MIB]\n");
     return 2;
   }
   const std::string dir = argv[1];
@@ -129,6 +130,26 @@ int main(int argc, char** argv) {
       Put(path, content);
       list += path + "\n";
     }
+  } else if (workload == "worst") {
+    // Built to hurt the scan: 64 MiB of the marker over and over, every
+    // window without a slash, listed under a name that starts like the
+    // marker (WORKINGX) and under one that does not (ABC); and the same size
+    // without a marker, for the cost of the bytes alone.
+    std::string marker_only;
+    while (marker_only.size() < size_t{64} << 20) marker_only += "WORKING";
+    const std::string plain = Text(marker_only.size());
+    const struct {
+      const char* list;
+      const char* file;
+      const std::string& content;
+    } files[] = {{"worst-abc", "ABC.dat", marker_only},
+                 {"worst-w", "WORKINGX.dat", marker_only},
+                 {"worst-none", "NONE.dat", plain}};
+    for (const auto& f : files) {
+      Put(sub + "/" + f.file, f.content);
+      Put(dir + "/" + f.list + ".lst", sub + "/" + f.file + "\n");
+    }
+    return 0;
   } else if (workload == "missing") {
     for (int k = 0; k < 100000; ++k) list += sub + "/absent/P" + std::to_string(k) + ".cbl\n";
   } else {

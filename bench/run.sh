@@ -2,10 +2,16 @@
 # SPDX-License-Identifier: MIT
 # Times korrin against peer tools and floors, interleaving the commands over
 # ROUNDS rounds (default 7), and prints korrin's ratio to each (medians).
-#   bench/run.sh          warm page cache: many, deep, big, missing, dense
+#   bench/run.sh          warm page cache: many, deep, big, missing, dense,
+#                         and the worst cases worst-abc, worst-w, worst-none
 #   COLD=1 bench/run.sh   cold cache: 20 000 files of "many", the caches
 #                         dropped before every timed run
-#   OLD=path/to/korrin    times that build too, as the peer "old"
+#   OLD=path/to/korrin    times that build too, as the peer "old"; several
+#                         builds as OLD="name=path name=path"
+#   WORKLOADS="many deep" only these workloads
+# Before timing, it prints where each program's reads land in its buffers
+# (strace): a read into a destination that is not 64-byte aligned copies
+# several times slower, so a peer that is misaligned by chance is no peer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROUNDS=${ROUNDS:-7}
@@ -29,24 +35,68 @@ install_if_missing() {  # COMMAND PACKAGE
 install_if_missing /usr/bin/time time || { echo "bench: /usr/bin/time is needed (apt-get install time)" >&2; exit 1; }
 have_rg=1
 install_if_missing rg ripgrep || { have_rg=0; echo "bench: ripgrep not installed (apt-get install ripgrep): no rg column" >&2; }
+have_strace=1
+install_if_missing strace strace || { have_strace=0; echo "bench: strace not installed (apt-get install strace): alignment not checked" >&2; }
 
 cmake -S . -B build/release $(command -v ninja >/dev/null && echo -G Ninja) \
   -DCMAKE_BUILD_TYPE=Release -DKORRIN_TESTS=OFF >/dev/null
 cmake --build build/release --target korrin >/dev/null
 for tool in make_corpus floor evict; do g++ -O2 -std=c++20 -o "$OUT/$tool" "bench/$tool.cpp"; done
 
+# The builds of korrin timed as peers: "name|path" lines.
+olds=()
+for word in $OLD; do
+  case $word in
+    *=*) olds+=("${word%%=*}|${word#*=}") ;;
+    *) olds+=("old|$word") ;;
+  esac
+done
+
 # The big file is 2 GiB, or 1 GiB when the disk is short.
 free_mib=$(df -Pm "$OUT" | awk 'NR==2 {print $4}')
 BIG_MIB=2048
 [ "$free_mib" -gt 8192 ] || BIG_MIB=1024
-for w in many deep big missing dense; do
+for w in many deep big missing dense worst; do
+  list=$CORPUS/$w.lst
+  [ $w = worst ] && list=$CORPUS/worst-none.lst
   # The missing list grew from 10 000 to 100 000 paths; rewrite an old one.
-  if [ ! -f "$CORPUS/$w.lst" ] || { [ $w = missing ] && [ "$(wc -l <"$CORPUS/$w.lst")" -lt 100000 ]; }; then
+  if [ ! -f "$list" ] || { [ $w = missing ] && [ "$(wc -l <"$list")" -lt 100000 ]; }; then
     echo "writing the $w corpus..." >&2
     "$OUT/make_corpus" "$CORPUS" "$w" "$SEED" "$BIG_MIB"
   fi
 done
 head -n 20000 "$CORPUS/many.lst" >"$CORPUS/cold.lst"
+
+# Where one program's reads of more than 4 KiB land, on 200 files of "many"
+# and on "big": the page offsets of their destinations, and how many are
+# not 64-byte aligned.
+alignment() {  # NAME COMMAND...
+  local name=$1 trace=$OUT/alignment.trace reads=0 misaligned=0 line re offset
+  shift
+  strace -f -qq -e trace=read,pread64 -e raw=read,pread64 -o "$trace" "$@" >/dev/null 2>&1 || true
+  declare -A offsets=()
+  re='(read|pread64)\(0x[0-9a-f]+, 0x([0-9a-f]+), 0x([0-9a-f]+)'
+  while IFS= read -r line; do
+    [[ $line =~ $re ]] || continue
+    (( 16#${BASH_REMATCH[3]} > 4096 )) || continue
+    offset=$(( 16#${BASH_REMATCH[2]} % 4096 ))
+    reads=$((reads + 1))
+    (( offset % 64 == 0 )) || misaligned=$((misaligned + 1))
+    offsets[$offset]=1
+  done <"$trace"
+  printf '  %-10s %6d reads of more than 4 KiB, %d not 64-byte aligned; page offsets: %s\n' \
+    "$name" "$reads" "$misaligned" "$(printf '%s\n' "${!offsets[@]}" | sort -n | head -8 | paste -sd, -)"
+}
+if [ $have_strace = 1 ]; then
+  head -n 200 "$CORPUS/many.lst" >"$OUT/align.lst"
+  cat "$CORPUS/big.lst" >>"$OUT/align.lst"
+  echo "alignment of the reads (strace, 200 files of many and big):"
+  alignment korrin env LIST="$OUT/align.lst" "$KORRIN" "$OUT/report.txt"
+  for o in "${olds[@]}"; do
+    alignment "${o%%|*}" env LIST="$OUT/align.lst" "${o#*|}" "$OUT/report.txt"
+  done
+  alignment floor sh -c "$OUT/floor -1 < $OUT/align.lst"
+fi
 
 # Empties the caches before a cold run: all of them as root, else the page
 # cache of the listed files.
@@ -68,34 +118,33 @@ commands() {
   local list=$CORPUS/$1.lst limit=-1
   [ "$1" = many ] || [ "$1" = cold ] && limit=10240  # the first chunk and a window
   echo "korrin|LIST=$list $KORRIN $OUT/report.txt >/dev/null"
-  [ -n "$OLD" ] && echo "old|LIST=$list $OLD $OUT/report.txt >/dev/null"
-  if [ "$1" = dense ]; then
-    # Counting every match; into a file, since grep stops at the first
-    # match of each file when its output is /dev/null.
-    echo "grep|xargs -d '\n' -a $list grep -F -c -- WORKING >$OUT/count.txt 2>&1 || true"
-  else
-    echo "grep|xargs -d '\n' -a $list grep -F -l -- WORKING >/dev/null 2>&1 || true"
-  fi
+  for o in "${olds[@]}"; do echo "${o%%|*}|LIST=$list ${o#*|} $OUT/report.txt >/dev/null"; done
+  case $1 in
+    dense | worst-*)
+      # Counting every match; into a file, since grep stops at the first
+      # match of each file when its output is /dev/null.
+      echo "grep|xargs -d '\n' -a $list grep -F -c -- WORKING >$OUT/count.txt 2>&1 || true" ;;
+    *) echo "grep|xargs -d '\n' -a $list grep -F -l -- WORKING >/dev/null 2>&1 || true" ;;
+  esac
   if [ $have_rg = 1 ]; then
-    if [ "$1" = big ] || [ "$1" = dense ]; then
-      echo "rg|rg --no-config -F -c WORKING \$(cat $list) >$OUT/count.txt 2>&1 || true"
-    else
-      echo "rg|xargs -d '\n' -a $list rg --no-config -F -l -- WORKING >/dev/null 2>&1 || true"
-    fi
+    case $1 in
+      big | dense | worst-*) echo "rg|rg --no-config -F -c WORKING \$(cat $list) >$OUT/count.txt 2>&1 || true" ;;
+      *) echo "rg|xargs -d '\n' -a $list rg --no-config -F -l -- WORKING >/dev/null 2>&1 || true" ;;
+    esac
   fi
-  if [ "$1" = cold ]; then
-    echo "cat-P16|xargs -d '\n' -P16 -n 64 -a $list cat >/dev/null 2>&1 || true"
-  else
-    echo "cat|xargs -d '\n' -a $list cat >/dev/null 2>&1 || true"
-  fi
+  case $1 in
+    cold) echo "cat-P16|xargs -d '\n' -P16 -n 64 -a $list cat >/dev/null 2>&1 || true" ;;
+    *) echo "cat|xargs -d '\n' -a $list cat >/dev/null 2>&1 || true" ;;
+  esac
   echo "floor|$OUT/floor $limit < $list >/dev/null"
   echo "floor+stat|$OUT/floor $limit stat < $list >/dev/null"
-  case $1 in big | deep | dense) echo "floor-map|$OUT/floor -1 map < $list >/dev/null" ;; esac
+  case $1 in big | deep | dense | worst-*) echo "floor-map|$OUT/floor -1 map < $list >/dev/null" ;; esac
 }
 
-workloads="many deep big missing dense"
+workloads=${WORKLOADS:-"many deep big missing dense worst-abc worst-w worst-none"}
 [ "$COLD" = 1 ] && workloads="cold"
 summary=""
+declare -A korrin_median=()
 for w in $workloads; do
   mapfile -t cmds < <(commands "$w")
   declare -A times=()
@@ -108,19 +157,20 @@ for w in $workloads; do
     done
   done
   declare -A med=()
-  printf '%-8s' "$w:"
+  printf '%-11s' "$w:"
   for c in "${cmds[@]}"; do
     n=${c%%|*}
     med[$n]=$(tr ' ' '\n' <<<"${times[$n]}" | grep . | median)
     printf ' %s %.3f s' "$n" "$(awk -v u="${med[$n]}" 'BEGIN {print u / 1e6}')"
   done
-  [ "$COLD" = 1 ] && drop_caches "$CORPUS/$w.lst"
-  rss=$(/usr/bin/time -f %M env LIST="$CORPUS/$w.lst" "$KORRIN" "$OUT/report.txt" 2>&1 >/dev/null | tail -1)
-  printf '; korrin peak RSS %s KiB' "$rss"
-  if [ -n "$OLD" ]; then
+  korrin_median[$w]=${med[korrin]}
+  peak_rss() {  # PROGRAM
     [ "$COLD" = 1 ] && drop_caches "$CORPUS/$w.lst"
-    printf ', old %s KiB' "$(/usr/bin/time -f %M env LIST="$CORPUS/$w.lst" "$OLD" "$OUT/report.txt" 2>&1 >/dev/null | tail -1)"
-  fi
+    /usr/bin/time -f %M env LIST="$CORPUS/$w.lst" "$1" "$OUT/report.txt" 2>&1 >/dev/null | tail -1
+  }
+  rss=$(peak_rss "$KORRIN")
+  printf '; korrin peak RSS %s KiB' "$rss"
+  for o in "${olds[@]}"; do printf ', %s %s KiB' "${o%%|*}" "$(peak_rss "${o#*|}")"; done
   printf '\n'
   line="$w:"
   for c in "${cmds[@]:1}"; do
@@ -128,7 +178,14 @@ for w in $workloads; do
     line+=" korrin/$n $(ratio "${med[korrin]}" "${med[$n]}")"
   done
   printf '  %s\n' "$line"
-  summary+="${line#*:} rss ${rss}K; "
+  summary+="${line} rss ${rss}K; "
   unset times med
 done
+# The worst cases against the same bytes without a marker.
+if [ -n "${korrin_median[worst-none]:-}" ]; then
+  for w in worst-abc worst-w; do
+    [ -n "${korrin_median[$w]:-}" ] &&
+      echo "$w: korrin/korrin-on-worst-none $(ratio "${korrin_median[$w]}" "${korrin_median[worst-none]}")"
+  done
+fi
 echo "summary (korrin time / peer time, medians of $ROUNDS${cold_note}): ${summary%; }"

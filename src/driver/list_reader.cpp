@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "common/alignment.h"
+
 namespace korrin {
 
 std::string_view BaseName(std::string_view line) {
@@ -76,9 +78,18 @@ void ListReader::MakeRoom() {
     begin_ = end_ = kept_;
     return;
   }
-  std::memmove(buffer_, buffer_ + begin_, end_ - begin_);
-  end_ -= begin_;
+  const size_t unread = end_ - begin_;
+  if (unread + kReadAlignment < capacity_) {
+    // The unread bytes end where the next read lands, aligned.
+    const size_t lead = (kReadAlignment - unread % kReadAlignment) % kReadAlignment;
+    std::memmove(buffer_ + lead, buffer_ + begin_, unread);
+    begin_ = lead;
+    end_ = lead + unread;
+    return;
+  }
+  std::memmove(buffer_, buffer_ + begin_, unread);
   begin_ = 0;
+  end_ = unread;
   if (end_ < capacity_) return;
   // A line longer than the buffer: keep its text's start if the text is
   // short, and drop the rest of the line as it comes.

@@ -2,6 +2,9 @@
 // Memory that may not be had, asked for without exceptions.
 #pragma once
 
+#include <stdlib.h>
+
+#include <cstddef>
 #include <cstdlib>
 #include <memory>
 #include <new>
@@ -20,10 +23,17 @@ using MallocPtr = std::unique_ptr<T, MallocDeleter<T>>;
 
 // A new T, or null when memory is short. Not `new (std::nothrow)`: the C++
 // library makes that throw and catch inside, and when memory is that short
-// it cannot allocate the exception and ends the process.
+// it cannot allocate the exception and ends the process. A T aligned beyond
+// what malloc gives (a page, for the buffers the kernel copies into) is
+// allocated at its alignment.
 template <typename T>
 MallocPtr<T> NewOrNull() {
-  void* const memory = std::malloc(sizeof(T));
+  void* memory = nullptr;
+  if constexpr (alignof(T) > alignof(std::max_align_t)) {
+    if (posix_memalign(&memory, alignof(T), sizeof(T)) != 0) memory = nullptr;
+  } else {
+    memory = std::malloc(sizeof(T));
+  }
   return MallocPtr<T>(memory == nullptr ? nullptr : new (memory) T);
 }
 

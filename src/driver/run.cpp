@@ -167,10 +167,11 @@ int WorkersForThisRun(const RunFiles& files) {
 }
 
 // The memory a run cannot do without, taken before any file is touched.
+// The list's buffer is page-aligned too: the kernel copies into it.
 struct RunMemory {
   static constexpr size_t kListBufferSize = size_t{64} << 10;
   ScanBuffer scan;
-  char list[kListBufferSize];
+  alignas(kPageAlignment) char list[kListBufferSize];
   QueuedLine two_slots[2];  // the lines, when no worker reads ahead
 };
 

@@ -21,7 +21,8 @@ FileBytes::FileBytes(int fd, int64_t size, const ScanContext& context)
     : fd_(fd),
       size_(size),
       context_(context),
-      data_(context.buffer->bytes),
+      buffer_(context.buffer->bytes),
+      data_(buffer_),
       next_read_(kFirstRead) {}
 
 int FileBytes::Get(int64_t from, int count, const char** bytes) {
@@ -39,10 +40,11 @@ int64_t FileBytes::SearchAhead(int64_t from, int64_t quiet_from) {
     return kUnsure;
   }
   const int64_t marker =
-      SearchLargeFile(fd_, from, size_, data_, context_.large_files, context_.helpers);
+      SearchLargeFile(fd_, from, size_, buffer_, context_.large_files, context_.helpers);
   // A short or failed read: the usual reads will meet it.
   if (marker == kUnsure) may_search_ahead_ = false;
   // The buffer served the search: what it held is gone.
+  data_ = buffer_;
   data_start_ = from;
   data_length_ = 0;
   return marker;
@@ -50,16 +52,21 @@ int64_t FileBytes::SearchAhead(int64_t from, int64_t quiet_from) {
 
 void FileBytes::Fill(int64_t from, int64_t end) {
   if (from > data_start_ + data_length_) {  // a skip forward: nothing held is wanted
+    data_ = buffer_;
     data_start_ = from;
     data_length_ = 0;
-  } else if (end - data_start_ > kScanBufferSize) {  // keep only what is still wanted
+  } else if ((data_ - buffer_) + (end - data_start_) > kScanBufferSize) {
+    // Keep only what is still wanted, placed so that it ends where the next
+    // read lands, on a multiple of kReadAlignment.
     const int64_t keep = data_start_ + data_length_ - from;
-    std::memmove(data_, data_ + (from - data_start_), static_cast<size_t>(keep));
+    const int64_t lead = (kReadAlignment - keep % kReadAlignment) % kReadAlignment;
+    std::memmove(buffer_ + lead, data_ + (from - data_start_), static_cast<size_t>(keep));
+    data_ = buffer_ + lead;
     data_start_ = from;
     data_length_ = keep;
   }
   while (data_start_ + data_length_ < end && !at_end_) {
-    const int64_t room = kScanBufferSize - data_length_;
+    const int64_t room = kScanBufferSize - (data_ - buffer_) - data_length_;
     const int64_t want = std::min(room, std::max(end - data_start_ - data_length_, next_read_));
     const ssize_t got =
         pread(fd_, data_ + data_length_, static_cast<size_t>(want), data_start_ + data_length_);

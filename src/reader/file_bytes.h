@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "common/alignment.h"
 #include "reader/large_file_search.h"
 
 namespace korrin {
@@ -11,7 +12,7 @@ namespace korrin {
 // The buffer through which a thread reads program files. Its size bounds
 // the memory of a scan whatever the file sizes.
 constexpr int kScanBufferSize = 128 * 1024;
-struct ScanBuffer {
+struct alignas(kPageAlignment) ScanBuffer {
   char bytes[kScanBufferSize];
 };
 
@@ -54,7 +55,8 @@ class FileBytes {
   int fd_;
   int64_t size_;
   const ScanContext& context_;
-  char* data_;
+  char* const buffer_;
+  char* data_;               // the bytes held, in buffer_
   int64_t data_start_ = 0;   // file position of data_[0]
   int64_t data_length_ = 0;  // bytes held from data_start_ on
   bool at_end_ = false;

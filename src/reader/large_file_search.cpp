@@ -25,29 +25,31 @@ bool SegmentSearch::Decided(int64_t segment) {
 }
 
 // The markers that start in the segment, read whole: its bytes and the next
-// six, read through the buffer, whose last six bytes are kept for the next
-// read so that a marker cut by a read's end is seen whole.
+// six. Reads land at kReadAlignment in the buffer; the last six bytes of the
+// one before are kept just ahead of them, so that a marker cut by a read's
+// end is seen whole.
 SegmentSearch::Outcome SegmentSearch::ReadSegment(int64_t segment, char* buffer, int64_t* marker) {
   const int64_t start = from_ + segment * segment_length_;
   const int64_t end = std::min(start + segment_length_ + kMarkerLength - 1, size_);
-  int64_t held_from = start;  // file position of buffer[0]
-  int64_t held = 0;
-  while (held_from + held < end) {
+  char* const read_to = buffer + kReadAlignment;
+  int64_t read_from = start;  // file position of read_to[0]
+  int64_t kept = 0;           // bytes before read_to from the read before
+  while (read_from < end) {
     if (Decided(segment)) return Outcome::Abandoned;
-    const int64_t want = std::min<int64_t>(kScanBufferSize - held, end - held_from - held);
-    const ssize_t got = pread(fd_, buffer + held, static_cast<size_t>(want), held_from + held);
+    const int64_t want = std::min<int64_t>(kScanBufferSize - kReadAlignment, end - read_from);
+    const ssize_t got = pread(fd_, read_to, static_cast<size_t>(want), read_from);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) return Outcome::Unsure;  // an error, or the file is shorter than it was
-    held += got;
-    const int at = FindMarker(buffer, static_cast<int>(held));
+    const char* const held = read_to - kept;
+    const int64_t held_length = kept + got;
+    const int at = FindMarker(held, static_cast<int>(held_length));
     if (at >= 0) {
-      *marker = held_from + at;
+      *marker = read_from - kept + at;
       return Outcome::Marker;
     }
-    const int64_t keep = std::min<int64_t>(held, kMarkerLength - 1);
-    std::memmove(buffer, buffer + held - keep, static_cast<size_t>(keep));
-    held_from += held - keep;
-    held = keep;
+    kept = std::min<int64_t>(held_length, kMarkerLength - 1);
+    std::memmove(read_to - kept, held + held_length - kept, static_cast<size_t>(kept));
+    read_from += got;
   }
   return Outcome::Nothing;
 }
