@@ -5,9 +5,10 @@
 
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "reader/marker_search.h"
+#include "reader/pattern_search.h"
 
 namespace korrin {
 namespace {
@@ -53,14 +54,14 @@ TEST(UpperCase, UpperCasesOnlyAsciiLetters) {
   EXPECT_EQ(stops[2], 'b');  // past the NUL
 }
 
-TEST(FindMarker, AgreesWithStrnsrchAtEveryLengthAndPlace) {
-  // Every implementation this processor can run, not only the one chosen.
-  std::vector<int (*)(const char*, int)> finders = {FindMarker, FindMarkerScalar,
-                                                    FindMarkerWordwise, FindMarkerPortable};
-#if defined(__x86_64__)
-  finders.push_back(FindMarkerSse2);
-  if (HasAvx2()) finders.push_back(FindMarkerAvx2);
-#endif
+// Every way of searching this processor can run, not only the one chosen,
+// against the C++ library's search, for the marker and for patterns
+// of every length a name may have.
+TEST(FindPattern, EveryFinderAgreesAtEveryLengthAndPlace) {
+  std::vector<const PatternFinder*> finders;
+  for (int k = 0; k < kPatternFinderCount; ++k) {
+    if (kPatternFinders[k].available()) finders.push_back(&kPatternFinders[k]);
+  }
   std::mt19937 rng(7);
   // Rich in the marker's letters, poor in its K (long memchr runs), and with
   // the neighbours of its first and last letters, V and F, which a
@@ -78,8 +79,18 @@ TEST(FindMarker, AgreesWithStrnsrchAtEveryLengthAndPlace) {
         data.replace(rng() % static_cast<unsigned>(count - 8), 9,
                      rng() % 2 ? "WVORKINGF" : "VWORKINFG");
       }
-      for (const auto find : finders) {
-        ASSERT_EQ(find(data.data(), count), FindBytes(count, data.data(), "WORKING")) << data;
+      // The marker, or a piece of the alphabet as a name would be.
+      std::string pattern = "WORKING";
+      if (round % 2 != 0) {
+        pattern.clear();
+        for (size_t k = 1 + rng() % 8; k > 0; --k) pattern += alphabet[rng() % alphabet.size()];
+      }
+      const size_t place = std::string_view(data.data(), static_cast<size_t>(count)).find(pattern);
+      const int expected = place == std::string_view::npos ? -1 : static_cast<int>(place);
+      for (const PatternFinder* finder : finders) {
+        ASSERT_EQ(finder->find(data.data(), count, {pattern.data(), static_cast<int>(pattern.size())}),
+                  expected)
+            << finder->name << " " << pattern << " in " << data.substr(0, static_cast<size_t>(count));
       }
     }
   }

@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "reader/block_search.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "reader/large_file_search.h"
-#include "reader/marker_search.h"
-#include "reader/text.h"
+#include "reader/pattern_search.h"
 
 namespace korrin {
+namespace {
 
 // A slash pair is a '/' with another three bytes later; the anchor then lies
 // 28 bytes after the first one, on the program name's place in the block.
@@ -25,7 +28,56 @@ int64_t ChunkHolding(int64_t chunk_start, int64_t marker) {
   return chunk_start + chunks * kChunkStep;
 }
 
+// The places of one pattern in the file, asked for from positions that only
+// move forward: the windows of successive markers overlap, and what one
+// search found, or found absent, stays true for the next, so every place of
+// the file is compared once at most.
+class ForwardSearch {
+ public:
+  explicit ForwardSearch(const Pattern& pattern) : pattern_(pattern) {}
+
+  // The first place p >= from at which the whole pattern lies in the
+  // `count` bytes from file position `start` (at most `from`) held at
+  // `bytes`; -1 when there is none there.
+  int64_t First(int64_t from, const char* bytes, int64_t start, int count) {
+    const int64_t last = start + count - pattern_.length;  // the last place wholly held
+    if (found_ >= from) return found_ <= last ? found_ : -1;
+    // Places from `from` to checked_to_ hold nothing.
+    const int64_t begin = std::max(from, checked_to_);
+    if (begin > last) return -1;
+    const int at = FindPattern(bytes + (begin - start),
+                               static_cast<int>(last - begin) + pattern_.length, pattern_);
+    found_ = at < 0 ? -1 : begin + at;
+    checked_to_ = at < 0 ? last + 1 : found_ + 1;
+    return found_;
+  }
+
+ private:
+  const Pattern pattern_;
+  int64_t checked_to_ = 0;  // the places before it, from the last `from` on, were compared
+  int64_t found_ = -1;      // the first of them that holds the pattern, or -1
+};
+
+// After a window that held neither the name nor a '/', the scan goes on
+// right after its marker, and so on after every later marker whose window
+// holds neither. A window spans the 200 bytes from 7 after its marker, so a
+// marker before the returned position cannot see the next name or the next
+// '/': the scan may go straight there. It is at most `held_end` - 200, so
+// that the chunk read there is searched as the one read after the last
+// skipped marker would be.
+int64_t FirstUsefulMarker(int64_t next_name, int name_length, int64_t next_slash,
+                          int64_t held_end) {
+  const int64_t reach = kMarkerLength + kWindowSize;
+  const int64_t useful = std::min(next_name + name_length - reach, next_slash + 1 - reach);
+  return std::min(useful, held_end - kMinChunk);
+}
+
+}  // namespace
+
 int FindBlock(FileBytes& file, const char* name, Window* window) {
+  const Pattern name_pattern = {name, static_cast<int>(std::strlen(name))};
+  ForwardSearch names(name_pattern);
+  ForwardSearch slashes({"/", 1});
   int64_t chunk_start = 0;
   int64_t quiet_from = 0;  // no marker met from here to chunk_start
   for (;;) {
@@ -52,16 +104,33 @@ int FindBlock(FileBytes& file, const char* name, Window* window) {
     const char* after;
     const int window_length = file.Get(marker_end, kWindowSize, &after);
     *window = Window{after, window_length};
-    const int name_at = FindBytes(window_length, after, name);
-    if (name_at >= 0) return name_at;
-    const int slash_at = FindBytes(window_length, after, "/");
-    if (slash_at < 0) {
-      chunk_start = marker_end;  // a later marker may start inside the window
-    } else if (slash_at + kSlashPairGap < window_length && after[slash_at + kSlashPairGap] == '/') {
-      return slash_at + kSlashToAnchor;
-    } else {
+    // The first place of the name, an empty one at the window's start.
+    if (name_pattern.length == 0 && window_length > 0) return 0;
+    const int64_t name_at =
+        name_pattern.length == 0 ? -1 : names.First(marker_end, after, marker_end, window_length);
+    if (name_at >= 0) return static_cast<int>(name_at - marker_end);
+    const int64_t slash = slashes.First(marker_end, after, marker_end, window_length);
+    if (slash >= 0) {
+      const int slash_at = static_cast<int>(slash - marker_end);
+      if (slash_at + kSlashPairGap < window_length && after[slash_at + kSlashPairGap] == '/') {
+        return slash_at + kSlashToAnchor;
+      }
       chunk_start = marker_end + window_length;  // only the first '/' is tried
+      continue;
     }
+    // No '/': a later marker may start inside the window. Those that cannot
+    // see the next name or '/' are passed over at once.
+    const char* ahead;
+    const int ahead_length = file.Get(marker_end, kChunkSize, &ahead);
+    const int64_t ahead_end = marker_end + ahead_length;
+    int64_t next_name = name_pattern.length == 0
+                            ? marker_end
+                            : names.First(marker_end, ahead, marker_end, ahead_length);
+    if (next_name < 0) next_name = ahead_end - name_pattern.length + 1;
+    int64_t next_slash = slashes.First(marker_end, ahead, marker_end, ahead_length);
+    if (next_slash < 0) next_slash = ahead_end;
+    chunk_start = std::max(
+        marker_end, FirstUsefulMarker(next_name, name_pattern.length, next_slash, ahead_end));
   }
 }
 

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "reader/file_bytes.h"
-#include "reader/marker_search.h"
+#include "reader/pattern_search.h"
 
 namespace korrin {
 
