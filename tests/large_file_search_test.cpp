@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -86,9 +87,11 @@ class TwoSegmentsHelper final : public SearchHelpers {
     search.SearchSegment(lower_first_ ? lower : higher, buffer_->bytes);
     later_ = lower_first_ ? higher : lower;
   }
+  std::mutex& Mutex() override { return mutex_; }
   void Withdraw(SegmentSearch& search) override { search.SearchSegment(later_, buffer_->bytes); }
 
  private:
+  std::mutex mutex_;
   bool lower_first_;
   int64_t later_ = -1;
   std::unique_ptr<ScanBuffer> buffer_ = std::make_unique<ScanBuffer>();

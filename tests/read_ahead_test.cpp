@@ -1,24 +1,29 @@
 // SPDX-License-Identifier: MIT
-// Reading ahead changes nothing but the speed: each list runs on every
-// processor and then pinned to one, where korrin reads one line at a time,
-// and both runs must leave the same streams, status and report. The open
-// log of the fault library shows which thread opened what.
+// Reading ahead changes nothing but the speed. Each list of the table runs
+// on every processor and then pinned to one, where korrin reads one line at
+// a time, and both runs must leave the same streams, status and report; the
+// open log of the fault library shows which thread opened what. Then the
+// engine in this process, with a line reader of the tests' own that orders
+// the threads, and what an open ahead leaves for its turn.
 #include "driver/read_ahead.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "korrin_process.h"
@@ -27,27 +32,26 @@ namespace korrin_test {
 namespace {
 
 using korrin::AtTurn;
-using korrin::FileError;
+using korrin::LineRead;
 using korrin::ListLine;
 using korrin::OwnFiles;
 using korrin::QueuedLine;
 using korrin::ReadAhead;
+using korrin::Reading;
 using korrin::ScanBuffer;
 
 // The opens of a run, one "main PATH" or "worker PATH" a line.
-std::vector<std::string> OpenLog(const TempDir& dir) {
+std::vector<std::string> OpenLog(const std::string& path) {
   std::vector<std::string> lines;
-  std::istringstream log(ReadFile(dir / "opens.log"));
+  std::istringstream log(ReadFile(path));
   for (std::string line; std::getline(log, line);) lines.push_back(line);
-  unlink((dir / "opens.log").c_str());
+  unlink(path.c_str());
   return lines;
 }
 
 bool AnyWorker(const std::vector<std::string>& opens) {
-  for (const std::string& line : opens) {
-    if (line.rfind("worker ", 0) == 0) return true;
-  }
-  return false;
+  return std::any_of(opens.begin(), opens.end(),
+                     [](const std::string& line) { return line.starts_with("worker "); });
 }
 
 bool OnOneProcessor() {
@@ -76,6 +80,44 @@ void FeedList(const std::string& list, const std::function<void(int line)>& betw
   close(ends[1]);
 }
 
+// A process beside korrin that waits to write to the FIFO "fifo" and, once
+// korrin opens it, cuts "X.victim", as a writer released by the open
+// might change what it has written.
+void WriterReleasedByTheFifo() {
+  if (fork() != 0) return;
+  const int null = open("/dev/null", O_WRONLY);
+  dup2(null, 1);
+  dup2(null, 2);
+  const int fifo = open("fifo", O_WRONLY);  // until a reader opens it
+  if (truncate("X.victim", 0) != 0) _exit(1);
+  close(fifo);
+  _exit(0);
+}
+
+// A cgroup of its own under one of this process's, which korrin moves into:
+// its file of tasks lists korrin's threads. Empty where none can be made.
+std::string MakeOwnCgroup() {
+  std::ifstream cgroups("/proc/self/cgroup");
+  for (std::string line; std::getline(cgroups, line);) {
+    const size_t colon = line.find(':');
+    const size_t path_at = line.find(':', colon + 1);
+    const std::string controllers = line.substr(colon + 1, path_at - colon - 1);
+    const std::string path = line.substr(path_at + 1);
+    const std::string controller = controllers.substr(0, controllers.find(','));
+    for (const std::string& base : controller.empty()
+                                      ? std::vector<std::string>{"/sys/fs/cgroup", "/sys/fs/cgroup/unified"}
+                                      : std::vector<std::string>{"/sys/fs/cgroup/" + controller}) {
+      const std::string dir = base + (path == "/" ? "" : path) + "/korrin-test-" + std::to_string(getpid());
+      if (mkdir(dir.c_str(), 0755) == 0) return dir;
+    }
+  }
+  return "";
+}
+
+std::string TasksOf(const std::string& cgroup) {
+  return Exists(cgroup + "/tasks") ? cgroup + "/tasks" : cgroup + "/cgroup.threads";
+}
+
 struct ListCase {
   const char* name;
   std::string list = {};
@@ -93,145 +135,195 @@ struct ListCase {
   std::string output_starts_as = {};
   const char* list_path = "p.lst";         // LIST, when not fed through a pipe
   std::vector<std::string> more_env = {};  // NAME=VALUE for both runs
+  bool list_is_own_cgroup = false;         // LIST: the tasks of korrin's own cgroup
+  bool fifo_writer = false;                // WriterReleasedByTheFifo beside korrin
 };
 
-TEST(ReadAhead, SameOutcomeAsOneLineAtATime) {
-  TempDir dir;
-  WriteFile(dir / "a.cbl", kSmallProgram);
-  WriteFile(dir / "x.cbl", ProgramWithBlockAt(300000, 290000));
-  WriteFile(dir / "bad.cbl", ProgramWithBlockAt(300000, 290000));
-  // Dense in markers, and long enough to be searched in segments.
-  WriteFile(dir / "dense.cbl",
-            Repeat(std::string(57, '.') + "WORKING", (12 << 20) / 64) + "WORKINGX 12345");
-  // 77 bytes of progress: 54 lines of it fill the output buffer.
-  const std::string long_name = "program-with-a-much-longer-name-for-the-progress-line-0.cbl";
-  WriteFile(dir / long_name, kSmallProgram);
-  WriteFile(dir / "Threads:\t1", kSmallProgram);
-  ASSERT_EQ(symlink("/dev/fd/5", (dir / "fd5.lnk").c_str()), 0);
-  mkdir((dir / "sub").c_str(), 0700);
-  const std::string long_path = "sub/" + std::string(5000, 'l') + ".cbl";
-  const std::string list_of_a = Repeat("a.cbl\n", 180);
-  const ListCase cases[] = {
-      {.name = "the same files listed again and again",
-       .list = Repeat("a.cbl\nx.cbl\na.cbl\nmissing.cbl\n", 150)},
-      // The report grows while it is listed; its size counts at its turn.
-      // Listed first, it is read at its turn behind a large file.
-      {.name = "the report itself",
-       .list = "x.cbl\nout.txt\n" + Repeat("a.cbl\n", 120) + "out.txt\n" + Repeat("x.cbl\n", 90) +
-               "./out.txt\n" + Repeat("a.cbl\n", 10)},
-      {.name = "a list from a pipe", .list = Repeat("a.cbl\nx.cbl\n", 200), .from_pipe = true},
-      {.name = "a read error in the list",
-       .list = Repeat("a.cbl\nx.cbl\n", 200),
-       .faults = "p.lst=read-eio-after:1500"},
-      {.name = "paths too long to open", .list = Repeat("a.cbl\n" + long_path + "\nx.cbl\n", 60)},
-      {.name = "failures of the machine",
-       .list = Repeat("a.cbl\nbad.cbl\nx.cbl\n", 80),
-       .faults = "bad.cbl=read-eio-after:100000;x.cbl=read-max:5000"},
-      {.name = "open failures",
-       .list = Repeat("bad.cbl\na.cbl\n", 100),
-       .faults = "bad.cbl=open-eio"},
-      {.name = "slow reads",
-       .list = Repeat("x.cbl\na.cbl\n", 100),
-       .faults = "x.cbl=read-max:1000",
-       .slow = true},
-      // 0, 1, 2, the report, the list and one program: a worker's descriptor
-      // is one too many, and the line is opened again at its turn. (The open
-      // log has no descriptor left either.)
-      {.name = "one descriptor to spare",
-       .list = Repeat("x.cbl\na.cbl\n", 100),
-       .faults = "x.cbl=read-max:1000",
-       .descriptors = 6},
-      {.name = "a large file dense in markers", .list = "a.cbl\ndense.cbl\na.cbl\ndense.cbl\n"},
-      // Standard output is read as it stands at its turn: the first 4096
-      // bytes of progress are written out at the 54th line, and the size of
-      // out.log at the 57th is theirs, though the slow first line leaves
-      // time to read it long before.
-      {.name = "standard output listed",
-       .list = "dense.cbl\n" + Repeat(long_name + "\n", 55) + "out.log\n" + Repeat("a.cbl\n", 100) +
-               "out.log\n",
-       .output_file = "out.log"},
-      // Each progress line written out becomes a line of the list.
-      {.name = "standard output appended to the list",
-       .list = list_of_a,
-       .output_file = "p.lst",
-       .output_starts_as = list_of_a},
-      // Paths whose meaning depends on the process reading them: descriptors
-      // 3 and 4 are the report and the list, 5 and on would be a worker's.
-      {.name = "process files",
-       .list = Repeat("x.cbl\n/dev/fd/5\n/dev/fd/6\n/dev/fd/4\n/proc/self/status\n"
-                      "/proc/thread-self/maps\n/dev/stdin\n/proc/self/fd/3\na.cbl\n",
-                      20)},
-      // The second file is gone once the third line comes: a line that has
-      // come is read before the list is waited for, the workers asleep.
-      {.name = "a list fed slowly",
-       .list = "a.cbl\ngone.cbl\nx.cbl\na.cbl\n",
-       .feed_slowly =
-           [](int line) {
-             if (line > 2) return;
-             usleep(300000);
-             if (line == 2) unlink("gone.cbl");
-           }},
-      {.name = "a small stack", .list = Repeat("a.cbl\nx.cbl\n", 50), .stack = 128 << 10},
-      // The list itself describes the reading process: its "Threads:" line
-      // names a file only when the process has one thread.
-      {.name = "the list a /proc file", .list_path = "/proc/self/status"},
-      // Without openat2 a worker cannot tell a link to a descriptor from
-      // another file: korrin reads one line at a time.
-      {.name = "no openat2",
-       .list = Repeat("x.cbl\nfd5.lnk\n", 60),
-       .more_env = {"KORRIN_NO_OPENAT2=1"}},
-  };
-  for (const ListCase& c : cases) {
-    if (c.descriptors > 0 && (UnderValgrind() || SanitizedBuild())) continue;
-    if (c.stack > 0 && SanitizedBuild()) continue;
+void PrintTo(const ListCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+// 77 bytes of progress: 54 lines of it fill the output buffer.
+const std::string kLongName = "program-with-a-much-longer-name-for-the-progress-line-0.cbl";
+const std::string kLongPath = "sub/" + std::string(5000, 'l') + ".cbl";
+const std::string kListOfA = Repeat("a.cbl\n", 180);
+
+const ListCase kCases[] = {
+    {.name = "TheSameFilesListedAgainAndAgain",
+     .list = Repeat("a.cbl\nx.cbl\na.cbl\nmissing.cbl\n", 150)},
+    // The report grows while it is listed; its size counts at its turn.
+    // Listed first, it is read at its turn behind a large file.
+    {.name = "TheReportItself",
+     .list = "x.cbl\nout.txt\n" + Repeat("a.cbl\n", 120) + "out.txt\n" + Repeat("x.cbl\n", 90) +
+             "./out.txt\n" + Repeat("a.cbl\n", 10)},
+    {.name = "AListFromAPipe", .list = Repeat("a.cbl\nx.cbl\n", 200), .from_pipe = true},
+    {.name = "AReadErrorInTheList",
+     .list = Repeat("a.cbl\nx.cbl\n", 200),
+     .faults = "p.lst=read-eio-after:1500"},
+    {.name = "PathsTooLongToOpen", .list = Repeat("a.cbl\n" + kLongPath + "\nx.cbl\n", 60)},
+    {.name = "FailuresOfTheMachine",
+     .list = Repeat("a.cbl\nbad.cbl\nx.cbl\n", 80),
+     .faults = "bad.cbl=read-eio-after:100000;x.cbl=read-max:5000"},
+    {.name = "OpenFailures", .list = Repeat("bad.cbl\na.cbl\n", 100), .faults = "bad.cbl=open-eio"},
+    {.name = "SlowReads",
+     .list = Repeat("x.cbl\na.cbl\n", 100),
+     .faults = "x.cbl=read-max:1000",
+     .slow = true},
+    // 0, 1, 2, the report, the list and one program: a worker's descriptor
+    // is one too many, and the line is opened again at its turn. (The open
+    // log has no descriptor left either.)
+    {.name = "OneDescriptorToSpare",
+     .list = Repeat("x.cbl\na.cbl\n", 100),
+     .faults = "x.cbl=read-max:1000",
+     .descriptors = 6},
+    // The report is opened at its turn, maybe while a worker holds the
+    // descriptor left.
+    {.name = "TheReportAtItsTurnWithOneDescriptorToSpare",
+     .list = Repeat("a.cbl\nout.txt\n", 400),
+     .descriptors = 6},
+    {.name = "ALargeFileDenseInMarkers", .list = "a.cbl\ndense.cbl\na.cbl\ndense.cbl\n"},
+    // Standard output is read as it stands at its turn: the first 4096
+    // bytes of progress are written out at the 54th line, and the size of
+    // out.log at the 57th is theirs, though the slow first line leaves
+    // time to read it long before.
+    {.name = "StandardOutputListed",
+     .list = "dense.cbl\n" + Repeat(kLongName + "\n", 55) + "out.log\n" + Repeat("a.cbl\n", 100) +
+             "out.log\n",
+     .output_file = "out.log"},
+    // Each progress line written out becomes a line of the list.
+    {.name = "StandardOutputAppendedToTheList",
+     .list = kListOfA,
+     .output_file = "p.lst",
+     .output_starts_as = kListOfA},
+    // Paths whose meaning depends on the process reading them: descriptors
+    // 3 and 4 are the report and the list, 5 and on would be a worker's.
+    {.name = "ProcessFiles",
+     .list = Repeat("x.cbl\n/dev/fd/5\n/dev/fd/6\n/dev/fd/4\n/proc/self/status\n"
+                    "/proc/thread-self/maps\n/dev/stdin\n/proc/self/fd/3\na.cbl\n",
+                    20)},
+    // The second file is gone once the third line comes: a line that has
+    // come is read before the list is waited for, the workers asleep.
+    {.name = "AListFedSlowly",
+     .list = "a.cbl\ngone.cbl\nx.cbl\na.cbl\n",
+     .feed_slowly =
+         [](int line) {
+           if (line > 2) return;
+           usleep(300000);
+           if (line == 2) unlink("gone.cbl");
+         }},
+    {.name = "ASmallStack", .list = Repeat("a.cbl\nx.cbl\n", 50), .stack = 128 << 10},
+    // The list itself describes the reading process: its "Threads:" line
+    // names a file only when the process has one thread.
+    {.name = "TheListAProcFile", .list_path = "/proc/self/status"},
+    // A cgroup's tasks are korrin's own threads: one, as a run of one line
+    // at a time has.
+    {.name = "TheListACgroupFile", .list_is_own_cgroup = true},
+    // The FIFO is opened only at its turn, once the large victim before it
+    // is read whole; opened ahead, it would let the writer cut the victim
+    // while it is read.
+    {.name = "AFifoIsOpenedOnlyAtItsTurn",
+     .list = "a.cbl\nX.victim\nfifo\n" + Repeat("a.cbl\n", 20),
+     .fifo_writer = true},
+    // Without openat2 a worker cannot tell a link to a descriptor from
+    // another file: korrin reads one line at a time.
+    {.name = "NoOpenat2",
+     .list = Repeat("x.cbl\nfd5.lnk\n", 60),
+     .more_env = {"KORRIN_NO_OPENAT2=1"}},
+};
+
+class SameOutcome : public testing::TestWithParam<ListCase> {
+ protected:
+  // The programs every row lists, written once.
+  static void SetUpTestSuite() {
+    dir_ = new TempDir;
+    const TempDir& dir = *dir_;
+    WriteFile(dir / "a.cbl", kSmallProgram);
+    WriteFile(dir / "x.cbl", ProgramWithBlockAt(300000, 290000));
+    WriteFile(dir / "bad.cbl", ProgramWithBlockAt(300000, 290000));
+    // Dense in markers, and long enough to be searched in segments.
+    WriteFile(dir / "dense.cbl",
+              Repeat(std::string(57, '.') + "WORKING", (12 << 20) / 64) + "WORKINGX 12345");
+    WriteFile(dir / kLongName, kSmallProgram);
+    WriteFile(dir / "Threads:\t1", kSmallProgram);
+    symlink("/dev/fd/5", (dir / "fd5.lnk").c_str());
+    mkfifo((dir / "fifo").c_str(), 0600);
+    mkdir((dir / "sub").c_str(), 0700);
+  }
+  static void TearDownTestSuite() {
+    delete dir_;
+    dir_ = nullptr;
+  }
+  static TempDir* dir_;
+};
+TempDir* SameOutcome::dir_ = nullptr;
+
+TEST_P(SameOutcome, AsOneLineAtATime) {
+  const ListCase& c = GetParam();
+  if (c.descriptors > 0 && (UnderValgrind() || SanitizedBuild())) {
+    GTEST_SKIP() << "the sanitizers and valgrind use descriptors of their own";
+  }
+  if (c.stack > 0 && SanitizedBuild()) GTEST_SKIP() << "the sanitizers need a larger stack";
+  const TempDir& dir = *dir_;
+  std::string cgroup;
+  if (c.list_is_own_cgroup) {
+    cgroup = MakeOwnCgroup();
+    if (cgroup.empty()) GTEST_SKIP() << "no cgroup of its own can be made here";
+  }
+  const std::string list_path = c.list_is_own_cgroup ? TasksOf(cgroup) : c.list_path;
+  const std::string open_log = dir / (std::string(c.name) + ".log");
+  std::vector<std::string> env = WithFaults(c.faults);
+  env.push_back("KORRIN_OPEN_LOG=" + open_log);
+  env.insert(env.end(), c.more_env.begin(), c.more_env.end());
+  const bool from_stdin = c.from_pipe || c.feed_slowly;
+  auto run = [&](bool pinned) {
+    unlink((dir / "out.txt").c_str());
     WriteFile(dir / "p.lst", c.list);
-    std::vector<std::string> env = WithFaults(c.faults);
-    env.push_back("KORRIN_OPEN_LOG=" + (dir / "opens.log"));
-    env.insert(env.end(), c.more_env.begin(), c.more_env.end());
-    const bool from_stdin = c.from_pipe || c.feed_slowly;
-    auto run = [&](bool pinned) {
-      unlink((dir / "out.txt").c_str());
-      WriteFile(dir / "gone.cbl", kSmallProgram);
-      if (c.output_file != nullptr) WriteFile(dir / c.output_file, c.output_starts_as);
-      if (c.output_file != nullptr && std::string(c.output_file) != "p.lst") {
-        WriteFile(dir / "p.lst", c.list);
-      }
-      Outcome o = RunKorrin({.args = {"out.txt"},
-                             .list = from_stdin ? "/dev/stdin" : c.list_path,
-                             .cwd = dir.path(),
-                             .env = env,
-                             .in_child = [&c, pinned, from_stdin] {
-                               if (pinned) PinToOneProcessor();
-                               if (c.descriptors > 0) Limit(RLIMIT_NOFILE, rlim_t(c.descriptors));
-                               if (c.stack > 0) Limit(RLIMIT_STACK, c.stack);
-                               if (c.output_file != nullptr) {
-                                 const int out = open(c.output_file, O_WRONLY | O_APPEND);
-                                 if (out < 0 || dup2(out, 1) != 1) _exit(126);
-                                 close(out);
-                               }
-                               if (from_stdin) FeedList(c.list, c.feed_slowly);
-                             }});
-      if (c.output_file != nullptr) o.out = ReadFile(dir / c.output_file);
-      return std::make_pair(o, ReadFile(dir / "out.txt"));
-    };
-    const auto [pinned, pinned_report] = run(true);
-    const std::vector<std::string> pinned_opens = OpenLog(dir);
-    const auto [spread, spread_report] = run(false);
-    const std::vector<std::string> spread_opens = OpenLog(dir);
-    EXPECT_EQ(spread.out, pinned.out) << c.name;
-    EXPECT_EQ(spread.err, pinned.err) << c.name;
-    EXPECT_EQ(spread.status, pinned.status) << c.name;
-    EXPECT_EQ(spread_report, pinned_report) << c.name;
-    EXPECT_GE(pinned.status, 0) << c.name;  // neither killed nor timed out
-    EXPECT_FALSE(AnyWorker(pinned_opens)) << c.name;
-    if (!c.more_env.empty()) {
-      EXPECT_FALSE(AnyWorker(spread_opens)) << c.name;
-    }
-    if (c.slow && !OnOneProcessor() && !UnderValgrind() && korrin::CanRefuseProcessFiles()) {
-      EXPECT_TRUE(AnyWorker(spread_opens)) << c.name;
-    }
+    WriteFile(dir / "gone.cbl", kSmallProgram);
+    WriteFile(dir / "X.victim", ProgramWithBlockAt(24 << 20, (24 << 20) - 100));
+    if (c.output_file != nullptr) WriteFile(dir / c.output_file, c.output_starts_as);
+    Outcome o = RunKorrin({.args = {"out.txt"},
+                           .list = from_stdin ? "/dev/stdin" : list_path,
+                           .cwd = dir.path(),
+                           .env = env,
+                           .in_child = [&c, &cgroup, pinned, from_stdin] {
+                             if (pinned) PinToOneProcessor();
+                             if (!cgroup.empty()) WriteFile(cgroup + "/cgroup.procs", "0\n");
+                             if (c.descriptors > 0) Limit(RLIMIT_NOFILE, rlim_t(c.descriptors));
+                             if (c.stack > 0) Limit(RLIMIT_STACK, c.stack);
+                             if (c.output_file != nullptr) {
+                               const int out = open(c.output_file, O_WRONLY | O_APPEND);
+                               if (out < 0 || dup2(out, 1) != 1) _exit(126);
+                               close(out);
+                             }
+                             if (from_stdin) FeedList(c.list, c.feed_slowly);
+                             if (c.fifo_writer) WriterReleasedByTheFifo();
+                           }});
+    if (c.output_file != nullptr) o.out = ReadFile(dir / c.output_file);
+    // A writer that korrin never released is released now.
+    if (c.fifo_writer) close(open((dir / "fifo").c_str(), O_RDONLY | O_NONBLOCK));
+    return std::make_pair(o, ReadFile(dir / "out.txt"));
+  };
+  const auto [pinned, pinned_report] = run(true);
+  const std::vector<std::string> pinned_opens = OpenLog(open_log);
+  const auto [spread, spread_report] = run(false);
+  const std::vector<std::string> spread_opens = OpenLog(open_log);
+  if (!cgroup.empty()) rmdir(cgroup.c_str());
+  EXPECT_EQ(spread.out, pinned.out);
+  EXPECT_EQ(spread.err, pinned.err);
+  EXPECT_EQ(spread.status, pinned.status);
+  EXPECT_EQ(spread_report, pinned_report);
+  EXPECT_GE(pinned.status, 0);  // neither killed nor timed out
+  EXPECT_FALSE(AnyWorker(pinned_opens));
+  if (!c.more_env.empty()) {
+    EXPECT_FALSE(AnyWorker(spread_opens));
+  }
+  if (c.slow && !OnOneProcessor() && !UnderValgrind() && korrin::CanOpenAhead()) {
+    EXPECT_TRUE(AnyWorker(spread_opens));
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Lists, SameOutcome, testing::ValuesIn(kCases),
+                         [](const testing::TestParamInfo<ListCase>& info) { return info.param.name; });
 
 TEST(ReadAhead, OneProcessorReadsEachLineInListOrder) {
   TempDir dir;
@@ -245,7 +337,7 @@ TEST(ReadAhead, OneProcessorReadsEachLineInListOrder) {
                                        "ASAN_OPTIONS=verify_asan_link_order=0"},
                                .in_child = PinToOneProcessor});
   EXPECT_EQ(o.status, 0);
-  std::vector<std::string> opens = OpenLog(dir);
+  std::vector<std::string> opens = OpenLog(dir / "opens.log");
   // Whatever the libraries open first, the program files come one by one, in
   // list order, on the main thread.
   while (!opens.empty() && opens.front() != "main a.cbl") opens.erase(opens.begin());
@@ -270,111 +362,8 @@ TEST(ReadAhead, ThreadsDoNotGrowWithFilesOrMarkers) {
                                        std::string("LD_PRELOAD=") + KORRIN_FAULT_SHIM,
                                        "ASAN_OPTIONS=verify_asan_link_order=0"}});
   EXPECT_EQ(o.status, 0);
-  const std::vector<std::string> log = OpenLog(dir);
+  const std::vector<std::string> log = OpenLog(dir / "opens.log");
   EXPECT_LE(std::count(log.begin(), log.end(), "thread"), 16);
-}
-
-// The engine in this process, with one worker whatever the machine: `paths`
-// are queued and published at once, the worker is given `head_start`
-// seconds to claim what it will, then every line is taken.
-struct TakenLine {
-  AtTurn at_turn;
-  korrin::ProgramScan scan;
-};
-std::vector<TakenLine> TakeAll(const std::vector<std::string>& paths, const OwnFiles& own,
-                               double head_start = 0) {
-  struct Memory {
-    ScanBuffer buffer;
-    QueuedLine two_slots[2];
-  };
-  const auto memory = std::make_unique<Memory>();
-  ReadAhead ahead({.workers = 1, .large_files = {}}, own, memory->buffer, memory->two_slots);
-  for (const std::string& path : paths) ahead.Add(ListLine{.text = path});
-  ahead.Publish(true);
-  if (head_start > 0) usleep(static_cast<useconds_t>(head_start * 1e6));
-  std::vector<TakenLine> taken;
-  for (size_t k = 0; k < paths.size(); ++k) {
-    const QueuedLine& line = ahead.TakeOldest();
-    taken.push_back({line.at_turn, line.scan});
-  }
-  return taken;
-}
-
-const char* const kNoOpenat2 =
-    "no openat2 here (qemu-user 7.2 has none): korrin reads one line at a time";
-
-// The lowest descriptor free now: the next one a file opens.
-int NextDescriptor() {
-  const int fd = dup(0);
-  close(fd);
-  return fd;
-}
-
-// Whichever thread reads a line, the same lines are left for their turn:
-// the files the run writes, and those whose meaning depends on the reader.
-TEST(ReadAhead, WhatIsLeftForItsTurn) {
-  if (!korrin::CanRefuseProcessFiles()) GTEST_SKIP() << kNoOpenat2;
-  TempDir dir;
-  WriteFile(dir / "a.cbl", kSmallProgram);
-  WriteFile(dir / "report.txt", "written by the run");
-  struct stat st;
-  ASSERT_EQ(stat((dir / "report.txt").c_str(), &st), 0);
-  OwnFiles own;
-  own.Add(korrin::IdentityOf(st));
-  // A loop of links and a socket are only the path's own failures.
-  ASSERT_EQ(symlink("loop", (dir / "loop").c_str()), 0);
-  const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un address = {.sun_family = AF_UNIX, .sun_path = {}};
-  (dir / "socket").copy(address.sun_path, sizeof address.sun_path - 1);
-  ASSERT_EQ(bind(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-  const int held = open((dir / "a.cbl").c_str(), O_RDONLY);
-  // A line read alone stops the workers; the lines after it are read at
-  // their turn, as they come: it comes last.
-  const std::vector<TakenLine> taken =
-      TakeAll({dir / "a.cbl", dir / "report.txt", dir / "missing.cbl", dir.path(), dir / "loop",
-               dir / "socket", "/dev/fd/" + std::to_string(held)},
-              own);
-  close(held);
-  close(sock);
-  const AtTurn expected[] = {AtTurn::Nothing, AtTurn::Read,    AtTurn::Nothing,  AtTurn::Nothing,
-                             AtTurn::Nothing, AtTurn::Nothing, AtTurn::ReadAlone};
-  for (size_t k = 0; k < taken.size(); ++k) EXPECT_EQ(taken[k].at_turn, expected[k]) << k;
-  EXPECT_EQ(TakeAll({"/proc/self/status"}, own)[0].at_turn, AtTurn::ReadAlone);
-  // Read at their turn all the same.
-  EXPECT_TRUE(taken[1].scan.opened);
-  EXPECT_EQ(taken[1].scan.size, 18);
-  EXPECT_TRUE(taken[6].scan.opened);
-  EXPECT_EQ(taken[6].scan.size, 267);
-}
-
-// A file large enough to keep a thread, and its descriptor, busy a while:
-// holes, searched in segments.
-std::string LargeFile(const TempDir& dir) {
-  WriteFile(dir / "large.cbl", "");
-  if (truncate((dir / "large.cbl").c_str(), off_t{2} << 30) != 0) return "";
-  return dir / "large.cbl";
-}
-
-// An open that fails for want of descriptors while the worker holds the only
-// one left is tried again at its turn: the run's thread fails to open a.cbl
-// while the worker reads the large file, and opens it once that is done.
-TEST(ReadAhead, AnOpenShortOfDescriptorsIsRetriedAtItsTurn) {
-  if (UnderValgrind() || SanitizedBuild()) {
-    GTEST_SKIP() << "the sanitizers and valgrind use descriptors of their own";
-  }
-  TempDir dir;
-  WriteFile(dir / "a.cbl", kSmallProgram);
-  const std::string large = LargeFile(dir);
-  rlimit saved;
-  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
-  const rlimit one_left{rlim_t(NextDescriptor() + 1), saved.rlim_max};
-  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &one_left), 0);
-  const std::vector<TakenLine> taken = TakeAll({large, dir / "a.cbl"}, OwnFiles(), 0.02);
-  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
-  EXPECT_EQ(taken[1].at_turn, AtTurn::ReadAlone);
-  EXPECT_TRUE(taken[1].scan.opened);
-  EXPECT_EQ(taken[1].scan.error, FileError::None);
-  EXPECT_TRUE(taken[1].scan.record.found);
 }
 
 // A line that has come through a slow list is announced at once, not when
@@ -396,6 +385,123 @@ TEST(ReadAhead, ALineThatHasComeIsReportedWithoutWaitingForTheNext) {
     EXPECT_GE(o.first_output_seconds, 0);
     EXPECT_LT(o.first_output_seconds, 1) << (pinned ? "pinned" : "spread");
   }
+}
+
+// The engine in this process, with one worker and the line reader below:
+// each line's path is its number; the reader of a test decides what each
+// line gives and how long it takes.
+struct Script {
+  std::function<LineRead(int line, Reading reading)> read;
+  std::atomic<int> inside_ahead{0};  // ahead reads under way, on any thread
+  std::atomic<int> ahead_reads{0};
+};
+Script* script = nullptr;
+
+LineRead ScriptedRead(const char* path, const char*, Reading reading, const korrin::ScanContext&,
+                      const OwnFiles&) {
+  if (reading == Reading::Ahead) ++script->inside_ahead, ++script->ahead_reads;
+  LineRead read = script->read(std::stoi(path), reading);
+  if (reading == Reading::Ahead) --script->inside_ahead;
+  return read;
+}
+
+// Every line taken, in order; each scan's size tells the line it is.
+std::vector<LineRead> TakeAll(int lines) {
+  struct Memory {
+    ScanBuffer buffer;
+  };
+  const auto memory = std::make_unique<Memory>();
+  ReadAhead ahead({.workers = 1, .large_files = {}, .read_line = ScriptedRead}, OwnFiles(),
+                  memory->buffer);
+  EXPECT_FALSE(ahead.Stopped());
+  std::vector<std::string> paths;
+  for (int k = 0; k < lines; ++k) paths.push_back(std::to_string(k));
+  for (const std::string& path : paths) ahead.Add(ListLine{.text = path});
+  ahead.Publish(true);
+  std::vector<LineRead> taken;
+  for (int k = 0; k < lines; ++k) {
+    const QueuedLine& line = ahead.TakeOldest();
+    taken.push_back({line.scan, line.at_turn, false});
+  }
+  return taken;
+}
+
+LineRead ReadAs(int line, AtTurn at_turn = AtTurn::Nothing) {
+  LineRead read;
+  read.scan.size = 100 + line;
+  read.at_turn = at_turn;
+  return read;
+}
+
+// Waits until `done`, or `limit`.
+void AwaitUpTo(const std::atomic<bool>& done, std::chrono::milliseconds limit) {
+  const auto until = std::chrono::steady_clock::now() + limit;
+  while (!done && std::chrono::steady_clock::now() < until) usleep(1000);
+}
+
+// Line 1 must be read alone: once its turn comes, no worker reads ahead.
+// Every read ahead after it waits for line 1's read at its turn (or 200 ms),
+// so a worker still running is inside one then, every time.
+TEST(Engine, TheWorkersStopBeforeALineReadAlone) {
+  Script s;
+  script = &s;
+  std::atomic<bool> line_1_read{false};
+  int inside_during_line_1 = -1;
+  int ahead_reads_before = -1;
+  s.read = [&](int line, Reading reading) {
+    if (reading == Reading::AtItsTurn) {
+      if (line == 1) {
+        inside_during_line_1 = s.inside_ahead;
+        ahead_reads_before = s.ahead_reads;
+        usleep(20000);  // time for a worker still running to claim another line
+        EXPECT_EQ(s.ahead_reads, ahead_reads_before);
+        line_1_read = true;
+      }
+      return ReadAs(line);
+    }
+    if (line == 1) return ReadAs(line, AtTurn::ReadAlone);
+    if (line >= 2) AwaitUpTo(line_1_read, std::chrono::milliseconds(200));
+    return ReadAs(line);
+  };
+  const std::vector<LineRead> taken = TakeAll(40);
+  EXPECT_EQ(inside_during_line_1, 0);
+  for (int k = 0; k < 40; ++k) EXPECT_EQ(taken[static_cast<size_t>(k)].scan.size, 100 + k);
+  script = nullptr;
+}
+
+// Line 0 is read at its turn (the run writes its file, say) and its open
+// lacks descriptors the first time: it is read again once the workers are
+// stopped. A worker still running would be inside a read ahead then.
+TEST(Engine, AnOpenThatLackedResourcesAtItsTurnIsRetriedAlone) {
+  Script s;
+  script = &s;
+  std::atomic<bool> retried{false};
+  int turns = 0;
+  int inside_at_retry = -1;
+  s.read = [&](int line, Reading reading) {
+    if (reading == Reading::Ahead) {
+      if (line == 0) return ReadAs(line, AtTurn::Read);
+      AwaitUpTo(retried, std::chrono::milliseconds(200));
+      return ReadAs(line);
+    }
+    if (line != 0) return ReadAs(line);
+    if (++turns == 1) {
+      // Lacking only while a worker is inside a read, as it would be.
+      for (int wait = 0; s.inside_ahead == 0 && wait < 2000; ++wait) usleep(1000);
+      LineRead lacked;
+      lacked.lacked_resources = true;
+      return lacked;
+    }
+    inside_at_retry = s.inside_ahead;
+    retried = true;
+    return ReadAs(line);
+  };
+  const std::vector<LineRead> taken = TakeAll(10);
+  EXPECT_EQ(turns, 2);
+  EXPECT_EQ(inside_at_retry, 0);
+  EXPECT_EQ(taken[0].scan.size, 100);
+  for (int k = 1; k < 10; ++k) EXPECT_EQ(taken[static_cast<size_t>(k)].scan.size, 100 + k);
+  script = nullptr;
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "reader/block_search.h"
@@ -24,11 +25,13 @@ class InlineHelpers final : public korrin::SearchHelpers {
     ++offers;
     for (int k = 0; k < segments_; ++k) search.SearchNextSegment(buffer_->bytes);
   }
+  std::mutex& Mutex() override { return mutex_; }
   void Withdraw(korrin::SegmentSearch&) override { ++withdrawals; }
   int offers = 0;
   int withdrawals = 0;
 
  private:
+  std::mutex mutex_;
   int segments_;
   std::unique_ptr<korrin::ScanBuffer> buffer_ = std::make_unique<korrin::ScanBuffer>();
 };

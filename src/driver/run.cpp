@@ -79,41 +79,51 @@ std::optional<FileIdentity> FileOf(int fd) {
   return IdentityOf(st);
 }
 
-struct ListOutcome {
-  bool read_to_end = true;   // false when a read of the list failed before its end
+// Where each list line's result goes, in list order: the progress line or
+// the status line, the file's error message, the totals, the report.
+struct LineOutputs {
+  const Options& options;
+  Report& report;
+  Totals totals;
   bool file_errors = false;  // a listed file could not be opened or read
+
+  void Take(std::string_view path, const ProgramScan& scan) {
+    ++totals.files_listed;
+    if (scan.opened) {
+      Announce(path, options);
+      totals.total_bytes += static_cast<uint64_t>(scan.size);
+    }
+    if (scan.error != FileError::None) {
+      ReportFileError(scan.error, path);
+      file_errors = true;
+    }
+    report.AddProgram(scan.record);
+  }
 };
 
-// What the run does with one list line once its file is read, in list order:
-// announce it, report its error, count it, print its report line.
-void TakeLine(const QueuedLine& line, const Options& options, Totals& totals, ListOutcome& outcome,
-              Report& report) {
-  const std::string_view path(line.path, line.path_length);
-  const ProgramScan& scan = line.scan;
-  ++totals.files_listed;
-  if (scan.opened) {
-    Announce(path, options);
-    totals.total_bytes += static_cast<uint64_t>(scan.size);
+// The lines of the list read one at a time: each line's file read, then
+// reported, then the next line.
+void ReadOneLineAtATime(ListReader& list, ScanBuffer& buffer, LineOutputs& outputs) {
+  const ScanContext context{&buffer, LargeFileSettings(), nullptr};
+  ListLine line;
+  for (;;) {
+    if (!list.LineReady()) std::fflush(stdout);  // the progress so far shows while the list is awaited
+    if (!list.Next(&line)) return;
+    char name[ProgramRecord::kNameWidth + 1];
+    ExternalName(line.text, name);
+    outputs.Take(line.text, line.too_long ? ProgramScan() : ReadProgram(line.text.data(), name, context));
   }
-  if (scan.error != FileError::None) {
-    ReportFileError(scan.error, path);
-    outcome.file_errors = true;
-  }
-  report.AddProgram(scan.record);
 }
 
-// Reads the list to its end, one report line per list line. The files of
-// the lines that have come are read ahead while earlier lines are reported;
-// the list is waited for only when every line read is reported.
-ListOutcome ReadList(ListReader& list, ReadAhead& ahead, const Options& options, Totals& totals,
-                     Report& report) {
-  ListOutcome outcome;
-  ListLine line;
+// The lines of the list read ahead: the files of the lines that have come
+// are read while earlier lines are reported, and the list is waited for
+// only when every line read is reported. Returns once the list has ended,
+// or the workers were stopped and every line queued is reported.
+void ReadAheadOnTheList(ListReader& list, ReadAhead& ahead, LineOutputs& outputs) {
   bool list_ended = false;
-  for (;;) {
+  while (!ahead.Stopped() || !ahead.Empty()) {
     bool list_waits = false;
-    const bool fill = ahead.WantsLines();
-    while (fill && !list_ended && !ahead.Full()) {
+    while (!ahead.Stopped() && !list_ended && ahead.RoomForABatch() && !ahead.Full()) {
       if (!list.LineReady()) {
         if (!ahead.Empty()) {
           list_waits = true;
@@ -121,26 +131,26 @@ ListOutcome ReadList(ListReader& list, ReadAhead& ahead, const Options& options,
         }
         std::fflush(stdout);  // the progress so far shows while the list is awaited
       }
+      ListLine line;
       if (list.Next(&line)) {
         ahead.Add(line);
       } else {
         list_ended = true;
       }
     }
-    if (ahead.Empty()) break;
+    if (ahead.Empty()) return;
     ahead.Publish(list_waits || list_ended);
-    TakeLine(ahead.TakeOldest(), options, totals, outcome, report);
+    const QueuedLine& line = ahead.TakeOldest();
+    outputs.Take({line.path, line.path_length}, line.scan);
   }
-  outcome.read_to_end = !list.Failed();
-  return outcome;
 }
 
 // The files of the run: what a worker must leave for their turn, and whether
 // the list may be read by a process with workers at all.
 struct RunFiles {
   OwnFiles own;
-  // Standard output or error appends to the list, or the list is a file of
-  // /proc, which describes the process reading it: one line at a time.
+  // Standard output or error appends to the list, or the list's content
+  // depends on the process reading it: one line at a time.
   bool list_needs_one_line_at_a_time = false;
 };
 
@@ -154,7 +164,7 @@ RunFiles FilesOfTheRun(int report_fd, int list_fd) {
     files.own.Add(*file);
     if (list && *file == *list) files.list_needs_one_line_at_a_time = true;
   }
-  if (OnProcessFileSystem(list_fd)) files.list_needs_one_line_at_a_time = true;
+  if (OnReaderDependentFileSystem(list_fd)) files.list_needs_one_line_at_a_time = true;
   return files;
 }
 
@@ -162,7 +172,7 @@ RunFiles FilesOfTheRun(int report_fd, int list_fd) {
 // depend on the reading process, or where the list needs one line at a time.
 int WorkersForThisRun(const RunFiles& files) {
   const int workers = ReadAhead::WorkersForThisMachine();
-  if (workers == 0 || files.list_needs_one_line_at_a_time || !CanRefuseProcessFiles()) return 0;
+  if (workers == 0 || files.list_needs_one_line_at_a_time || !CanOpenAhead()) return 0;
   return workers;
 }
 
@@ -172,7 +182,6 @@ struct RunMemory {
   static constexpr size_t kListBufferSize = size_t{64} << 10;
   ScanBuffer scan;
   alignas(kPageAlignment) char list[kListBufferSize];
-  QueuedLine two_slots[2];  // the lines, when no worker reads ahead
 };
 
 // Closes the list on every path out of the run.
@@ -230,19 +239,19 @@ int Run(int argc, const char* const* argv) {
   }
   const RunFiles files = FilesOfTheRun(fileno(report_file.get()), list_file.fd);
   const int workers = WorkersForThisRun(files);
-  Totals totals;
-  ListOutcome outcome;
-  {
-    ListReader list(list_file.fd, memory->list, sizeof memory->list);
+  LineOutputs outputs{.options = options, .report = report, .totals = {}};
+  ListReader list(list_file.fd, memory->list, sizeof memory->list);
+  if (workers > 0) {
     const ReadAheadSettings settings{.workers = workers, .large_files = LargeFileSettings()};
-    ReadAhead ahead(settings, files.own, memory->scan, memory->two_slots);
-    outcome = ReadList(list, ahead, options, totals, report);
+    ReadAhead ahead(settings, files.own, memory->scan);
+    ReadAheadOnTheList(list, ahead, outputs);
   }
-  report.Finish(totals);
+  ReadOneLineAtATime(list, memory->scan, outputs);  // all of it, or what is left
+  report.Finish(outputs.totals);
   const bool write_ok = !report.WriteFailed() && !std::ferror(report_file.get()) &&
                         std::fclose(report_file.release()) == 0;
-  int exit_status = outcome.file_errors ? kExitFile : kExitOk;
-  if (!outcome.read_to_end) {
+  int exit_status = outputs.file_errors ? kExitFile : kExitOk;
+  if (list.Failed()) {
     std::printf("Error reading LIST file\n");
     exit_status = kExitFile;
   }

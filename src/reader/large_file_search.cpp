@@ -12,15 +12,21 @@
 
 namespace korrin {
 
-SegmentSearch::SegmentSearch(int fd, int64_t from, int64_t size, int64_t segment_length)
+SegmentSearch::SegmentSearch(int fd, int64_t from, int64_t size, int64_t segment_length,
+                             std::mutex* guard)
     : fd_(fd),
       from_(from),
       size_(size),
       segment_length_(std::max<int64_t>(segment_length, kMarkerLength)),
-      segments_(size > from ? (size - from - 1) / segment_length_ + 1 : 0) {}
+      segments_(size > from ? (size - from - 1) / segment_length_ + 1 : 0),
+      guard_(guard) {}
+
+std::unique_lock<std::mutex> SegmentSearch::Lock() {
+  return guard_ == nullptr ? std::unique_lock<std::mutex>() : std::unique_lock<std::mutex>(*guard_);
+}
 
 bool SegmentSearch::Decided(int64_t segment) {
-  const std::lock_guard<std::mutex> lock(mutex_);
+  const auto lock = Lock();
   return answer_segment_ < segment;
 }
 
@@ -55,7 +61,7 @@ SegmentSearch::Outcome SegmentSearch::ReadSegment(int64_t segment, char* buffer,
 }
 
 int64_t SegmentSearch::TakeSegment() {
-  const std::lock_guard<std::mutex> lock(mutex_);
+  const auto lock = Lock();
   if (next_segment_ >= segments_ || next_segment_ > answer_segment_) return -1;
   return next_segment_++;
 }
@@ -64,7 +70,7 @@ void SegmentSearch::SearchSegment(int64_t segment, char* buffer) {
   int64_t marker = kNoMarker;
   const Outcome outcome = ReadSegment(segment, buffer, &marker);
   if (outcome != Outcome::Marker && outcome != Outcome::Unsure) return;
-  const std::lock_guard<std::mutex> lock(mutex_);
+  const auto lock = Lock();
   if (segment < answer_segment_) {
     answer_segment_ = segment;
     answer_ = outcome == Outcome::Marker ? marker : kUnsure;
@@ -79,13 +85,14 @@ bool SegmentSearch::SearchNextSegment(char* buffer) {
 }
 
 int64_t SegmentSearch::Result() {
-  const std::lock_guard<std::mutex> lock(mutex_);
+  const auto lock = Lock();
   return answer_;
 }
 
 int64_t SearchLargeFile(int fd, int64_t from, int64_t size, char* buffer,
                         const LargeFileSettings& settings, SearchHelpers* helpers) {
-  SegmentSearch search(fd, from, size, settings.segment_length);
+  SegmentSearch search(fd, from, size, settings.segment_length,
+                       helpers == nullptr ? nullptr : &helpers->Mutex());
   if (helpers != nullptr) helpers->Offer(search);
   while (search.SearchNextSegment(buffer)) {
   }

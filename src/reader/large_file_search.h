@@ -26,8 +26,10 @@ class SegmentSearch;
 // The threads that may help with a segment search while its owner runs it.
 // Offer makes the search visible to them; Withdraw hides it again and
 // returns once no other thread is inside it, so that the owner may end it.
+// Mutex guards what the search's threads share.
 class SearchHelpers {
  public:
+  virtual std::mutex& Mutex() = 0;
   virtual void Offer(SegmentSearch& search) = 0;
   virtual void Withdraw(SegmentSearch& search) = 0;
 
@@ -41,7 +43,9 @@ class SearchHelpers {
 // decides, whichever thread finishes first.
 class SegmentSearch {
  public:
-  SegmentSearch(int fd, int64_t from, int64_t size, int64_t segment_length);
+  // `guard`, when other threads may help, guards the segments taken and the
+  // answer; null when this thread searches alone.
+  SegmentSearch(int fd, int64_t from, int64_t size, int64_t segment_length, std::mutex* guard);
   SegmentSearch(const SegmentSearch&) = delete;
   SegmentSearch& operator=(const SegmentSearch&) = delete;
 
@@ -49,27 +53,29 @@ class SegmentSearch {
   // bytes). False, with nothing done, once no segment is left that could
   // matter.
   bool SearchNextSegment(char* buffer);
-  // The same in two steps: the segment taken (-1 when none is left that
-  // could matter), then searched.
-  int64_t TakeSegment();
-  void SearchSegment(int64_t segment, char* buffer);
 
   // Once every thread is out of it: the position of the first marker, or
   // kNoMarker, or kUnsure when a read before any marker failed or met the
   // end of the file early.
   int64_t Result();
 
+  // The two steps of SearchNextSegment, for the tests that order them: the
+  // segment taken (-1 when none is left that could matter), then searched.
+  int64_t TakeSegment();
+  void SearchSegment(int64_t segment, char* buffer);
+
  private:
   enum class Outcome { Nothing, Marker, Unsure, Abandoned };
   Outcome ReadSegment(int64_t segment, char* buffer, int64_t* marker);
-  bool Decided(int64_t segment);  // a lower segment already holds the answer
+  std::unique_lock<std::mutex> Lock();  // guard_ held, if there is one
+  bool Decided(int64_t segment);        // a lower segment already holds the answer
 
   const int fd_;
   const int64_t from_;
   const int64_t size_;
   const int64_t segment_length_;
   const int64_t segments_;
-  std::mutex mutex_;                    // guards the three fields below
+  std::mutex* const guard_;             // guards the three fields below
   int64_t next_segment_ = 0;            // the lowest segment not taken yet
   int64_t answer_segment_ = INT64_MAX;  // the lowest segment that met a marker or a failure
   int64_t answer_ = kNoMarker;

@@ -42,41 +42,21 @@ bool IsMachineFailure(int error) {
   return false;
 }
 
-// Whether an open that refused process links failed where a plain open
-// might not: for want of something other threads may hold, for want of
-// openat2, or at a link to a descriptor (ELOOP, as a loop of links gives
-// too: a plain resolution of the path, without opening the file, tells them
-// apart). Other failures are the path's own, as a plain open meets them.
-bool RefusedForTheReader(const char* path, int error) {
-  if (IsMachineFailure(error) || error == ENOSYS) return true;
-  if (error != ELOOP) return false;
-#if defined(O_PATH)
-  const int resolved = open(path, O_PATH | O_CLOEXEC);
-  if (resolved >= 0) close(resolved);
-  return resolved >= 0 || IsMachineFailure(errno);
-#else
-  return true;
-#endif
+// Of those, the ones that other threads of the process may cause.
+bool IsLackOfResources(int error) {
+  return error == ENOMEM || error == EMFILE || error == ENFILE;
 }
 
 constexpr int kOpenFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 
-int OpenRetried(const char* path) {
-  int fd;
-  do {
-    fd = open(path, kOpenFlags);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
-}
-
-// Opens `path` unless its resolution passes a link of /proc whose target
-// depends on the reading process (/proc/self/fd/N, which /dev/fd/N and
-// /dev/stdin lead to); the open then fails with ELOOP. Without openat2 it
-// fails with ENOSYS: the kernel cannot tell such links apart.
-int OpenRefusingProcessLinks(const char* path) {
+// Opens `path` with `flags` unless its resolution passes a link of /proc
+// whose target depends on the reading process (/proc/self/fd/N, which
+// /dev/fd/N and /dev/stdin lead to); the open then fails with ELOOP.
+// Without openat2 it fails with ENOSYS: the kernel cannot tell such links.
+int OpenRefusingProcessLinks(const char* path, int flags) {
 #if defined(KORRIN_HAVE_OPENAT2)
   open_how how = {};
-  how.flags = kOpenFlags;
+  how.flags = static_cast<uint64_t>(flags);
   how.resolve = RESOLVE_NO_MAGICLINKS;
   long fd;
   do {
@@ -85,69 +65,138 @@ int OpenRefusingProcessLinks(const char* path) {
   return static_cast<int>(fd);
 #else
   (void)path;
+  (void)flags;
   errno = ENOSYS;
   return -1;
 #endif
 }
 
-// A file of /proc claims a size of 0, so only such files are asked.
-bool OnProcessFileSystemIfEmpty(int fd, const struct stat& st) {
-  return st.st_size == 0 && OnProcessFileSystem(fd);
+// A path whose status says it is no regular file: whether it is reached
+// through a link to a descriptor. An O_PATH open resolves the path without
+// opening the file, so a FIFO's writer sees no reader.
+LeftForItsTurn NotRegular(const char* path) {
+#if defined(O_PATH)
+  const int fd = OpenRefusingProcessLinks(path, O_PATH | O_CLOEXEC);
+  if (fd >= 0) {
+    close(fd);
+    return LeftForItsTurn::NotARegularFile;
+  }
+#else
+  (void)path;
+#endif
+  return LeftForItsTurn::DependsOnTheReader;
 }
+
+// Why an open ahead that failed with `error` leaves its file, after its
+// status was read: or No, when the failure is the path's own.
+LeftForItsTurn AfterAFailedOpen(int error) {
+  if (IsLackOfResources(error)) return LeftForItsTurn::LackedResources;
+  // The status was read, links to descriptors followed: ELOOP here is one
+  // of those, refused; without openat2 nothing can be told.
+  if (error == ELOOP || error == ENOSYS) return LeftForItsTurn::DependsOnTheReader;
+  return IsMachineFailure(error) ? LeftForItsTurn::Unsure : LeftForItsTurn::No;
+}
+
+// The path's status first, so that only a regular file is opened: a loop of
+// links is resolved once, and a FIFO's writer is not released.
+OpenedProgram OpenAhead(const char* path) {
+  OpenedProgram file;
+  struct stat st;
+  int status;
+  do {
+    status = stat(path, &st);
+  } while (status != 0 && errno == EINTR);
+  if (status != 0) {
+    if (IsMachineFailure(errno)) {
+      file.left = IsLackOfResources(errno) ? LeftForItsTurn::LackedResources : LeftForItsTurn::Unsure;
+    }
+    return file;  // else the path's own failure: missing, no permission, a loop
+  }
+  if (!S_ISREG(st.st_mode)) {
+    file.left = NotRegular(path);
+    return file;
+  }
+  file.fd = OpenRefusingProcessLinks(path, kOpenFlags);
+  if (file.fd < 0) {
+    file.left = AfterAFailedOpen(errno);
+    return file;
+  }
+  const bool stated = fstat(file.fd, &st) == 0;
+  if (stated && S_ISREG(st.st_mode) && !(st.st_size == 0 && OnReaderDependentFileSystem(file.fd))) {
+    file.size = static_cast<int64_t>(st.st_size);
+    file.identity = IdentityOf(st);
+    return file;
+  }
+  // A file of /proc and the like claims a size of 0; or the file changed
+  // since its status was read.
+  CloseProgram(file);
+  file.left = stated && S_ISREG(st.st_mode) ? LeftForItsTurn::DependsOnTheReader
+                                            : LeftForItsTurn::Unsure;
+  return file;
+}
+
+OpenedProgram OpenAtItsTurn(const char* path) {
+  OpenedProgram file;
+  do {
+    file.fd = open(path, kOpenFlags);
+  } while (file.fd < 0 && errno == EINTR);
+  if (file.fd < 0) {
+    file.error = IsMachineFailure(errno) ? FileError::Open : FileError::None;
+    file.lacked_resources = IsLackOfResources(errno);
+    return file;
+  }
+  struct stat st;
+  const bool stated = fstat(file.fd, &st) == 0;
+  if (stated && S_ISREG(st.st_mode)) {
+    file.size = static_cast<int64_t>(st.st_size);
+    file.identity = IdentityOf(st);
+    return file;
+  }
+  CloseProgram(file);
+  file.error = stated ? FileError::None : FileError::Open;
+  return file;
+}
+
+// Files systems whose files describe the process that reads them, or the
+// system as it is at that moment: proc, sysfs, cgroup and cgroup2, debugfs,
+// tracefs, securityfs.
+constexpr unsigned long kReaderDependentFileSystems[] = {
+    0x9fa0, 0x62656572, 0x27e0eb, 0x63677270, 0x64626720, 0x74726163, 0x73636673,
+};
 
 }  // namespace
 
-bool CanRefuseProcessFiles() {
-  const int fd = OpenRefusingProcessLinks("/");
+bool CanOpenAhead() {
+  const int fd = OpenRefusingProcessLinks("/", kOpenFlags);
   if (fd < 0) return false;
   close(fd);
   return true;
 }
 
-bool OnProcessFileSystem(int fd) {
+bool OnReaderDependentFileSystem(int fd) {
 #if defined(__linux__)
-  constexpr long kProcMagic = 0x9fa0;
   struct statfs fs;
-  return fstatfs(fd, &fs) == 0 && fs.f_type == kProcMagic;
+  if (fstatfs(fd, &fs) != 0) return false;
+  for (const unsigned long type : kReaderDependentFileSystems) {
+    if (static_cast<unsigned long>(fs.f_type) == type) return true;
+  }
 #else
   (void)fd;
-  return false;
 #endif
+  return false;
 }
 
 FileIdentity IdentityOf(const struct stat& st) {
   return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
 }
 
-OpenedProgram OpenProgram(const char* path, ProcessFiles process_files) {
-  const bool refuse = process_files == ProcessFiles::Refuse;
-  OpenedProgram file;
-  file.fd = refuse ? OpenRefusingProcessLinks(path) : OpenRetried(path);
-  if (file.fd < 0) {
-    const int error = errno;
-    if (refuse) {
-      file.refused = RefusedForTheReader(path, error);
-    } else {
-      file.error = IsMachineFailure(error) ? FileError::Open : FileError::None;
-    }
-    return file;
-  }
-  struct stat st;
-  const bool stated = fstat(file.fd, &st) == 0;
-  const bool regular = stated && S_ISREG(st.st_mode);
-  if (regular && !(refuse && OnProcessFileSystemIfEmpty(file.fd, st))) {
-    file.size = static_cast<int64_t>(st.st_size);
-    file.identity = IdentityOf(st);
-    return file;
-  }
-  close(file.fd);
+OpenedProgram OpenProgram(const char* path, Opening opening) {
+  return opening == Opening::Ahead ? OpenAhead(path) : OpenAtItsTurn(path);
+}
+
+void CloseProgram(OpenedProgram& file) {
+  if (file.fd >= 0) close(file.fd);
   file.fd = -1;
-  if (refuse) {
-    file.refused = !stated || regular;  // a failed fstat, or a file of /proc
-  } else {
-    file.error = stated ? FileError::None : FileError::Open;
-  }
-  return file;
 }
 
 ProgramScan ScanProgram(OpenedProgram& file, const char* name, const ScanContext& context) {
@@ -156,7 +205,7 @@ ProgramScan ScanProgram(OpenedProgram& file, const char* name, const ScanContext
   scan.error = file.error;
   if (file.fd < 0) return scan;
   const DescriptorCloser closer{file.fd};
-  file.fd = -1;
+  file.fd = -1;  // the closer's now
   scan.opened = true;
   scan.size = file.size;
   UpperCase(scan.record.name);

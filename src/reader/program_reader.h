@@ -36,6 +36,25 @@ struct FileIdentity {
 };
 FileIdentity IdentityOf(const struct stat& st);
 
+// When a listed file is opened.
+enum class Opening {
+  AtItsTurn,  // when its line's turn comes, as a run of one line at a time opens it
+  // Before its turn, while other threads of the process read other files:
+  // only what that cannot change is opened (see LeftForItsTurn).
+  Ahead,
+};
+
+// Why an open ahead left a file for its line's turn.
+enum class LeftForItsTurn {
+  No,
+  NotARegularFile,  // a FIFO, a device, a socket, a directory: opening it may act on it
+  // Its meaning depends on the process reading it: a file of /proc, /sys or
+  // a cgroup, or a path through /dev/fd/N, /proc/self/fd/N or /dev/stdin.
+  DependsOnTheReader,
+  LackedResources,  // no descriptor or memory was left, which other threads may hold
+  Unsure,           // the path's status could not be read: its own open will tell
+};
+
 // A listed file once opened: a regular file (fd >= 0), or the reason it is
 // not, with `error` telling whether the machine failed.
 struct OpenedProgram {
@@ -43,38 +62,30 @@ struct OpenedProgram {
   int64_t size = 0;  // the size seen at open
   FileError error = FileError::None;
   FileIdentity identity;
-  // Not opened by ProcessFiles::Refuse: what the path names or holds depends
-  // on the process that reads it, or the open failed in a way that only a
-  // plain open can judge.
-  bool refused = false;
+  bool lacked_resources = false;  // the open failed for want of descriptors or memory
+  LeftForItsTurn left = LeftForItsTurn::No;  // Opening::Ahead only
 };
 
-// Files whose meaning depends on the process that reads them: /proc files,
-// whose content describes the reader, and paths through /dev/fd or
-// /proc/self/fd, which name whatever the reader has open at that moment.
-enum class ProcessFiles {
-  Open,    // opened like any other
-  Refuse,  // not opened: `refused` instead, and so for an open that fails
-           // where a plain open might not (for want of descriptors, memory
-           // or I/O); other failures are the path's own
-};
+// Whether this system can tell the paths that Opening::Ahead leaves for
+// their turn (Linux's openat2, since 5.6). Where it cannot, it leaves all.
+bool CanOpenAhead();
 
-// Whether this system can tell the paths that ProcessFiles::Refuse refuses
-// (Linux's openat2, since 5.6). Where it cannot, every open is refused.
-bool CanRefuseProcessFiles();
-
-// True when `fd` is a file of /proc.
-bool OnProcessFileSystem(int fd);
+// True when `fd` is a file whose content depends on the process reading
+// it: on /proc, /sys, a cgroup file system and the like.
+bool OnReaderDependentFileSystem(int fd);
 
 // Opens `path` for reading if it names a regular file (links followed).
 // Never blocks on a FIFO or a device.
-OpenedProgram OpenProgram(const char* path, ProcessFiles process_files = ProcessFiles::Open);
+OpenedProgram OpenProgram(const char* path, Opening opening = Opening::AtItsTurn);
+
+// Closes what OpenProgram opened, if anything.
+void CloseProgram(OpenedProgram& file);
 
 // Scans and decodes an opened file for the program called `name` (as
 // listed, at most 8 characters) with `context`, and closes it.
 ProgramScan ScanProgram(OpenedProgram& file, const char* name, const ScanContext& context);
 
-// OpenProgram, then ScanProgram.
+// OpenProgram at its turn, then ScanProgram.
 ProgramScan ReadProgram(const char* path, const char* name, const ScanContext& context);
 
 }  // namespace korrin

@@ -1,0 +1,77 @@
+// SPDX-License-Identifier: MIT
+#include "driver/line_reading.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <memory>
+#include <string>
+
+#include "korrin_process.h"
+
+namespace korrin_test {
+namespace {
+
+using korrin::AtTurn;
+using korrin::LineRead;
+using korrin::OwnFiles;
+using korrin::Reading;
+using korrin::ScanBuffer;
+
+// What an open ahead leaves for its turn, file by file.
+TEST(LineReading, WhatAnOpenAheadLeavesForItsTurn) {
+  if (!korrin::CanOpenAhead()) {
+    GTEST_SKIP() << "no openat2 here (qemu-user 7.2 has none): korrin reads one line at a time";
+  }
+  TempDir dir;
+  WriteFile(dir / "a.cbl", kSmallProgram);
+  WriteFile(dir / "report.txt", "written by the run");
+  struct stat st;
+  ASSERT_EQ(stat((dir / "report.txt").c_str(), &st), 0);
+  OwnFiles own;
+  own.Add(korrin::IdentityOf(st));
+  ASSERT_EQ(symlink("loop", (dir / "loop").c_str()), 0);
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+  const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address = {.sun_family = AF_UNIX, .sun_path = {}};
+  (dir / "socket").copy(address.sun_path, sizeof address.sun_path - 1);
+  ASSERT_EQ(bind(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  const int held = open((dir / "a.cbl").c_str(), O_RDONLY);
+  int pipe_ends[2];
+  ASSERT_EQ(pipe(pipe_ends), 0);
+  struct Case {
+    std::string path;
+    AtTurn at_turn;
+    bool opened;
+  } const cases[] = {
+      {dir / "a.cbl", AtTurn::Nothing, true},
+      {dir / "missing.cbl", AtTurn::Nothing, false},
+      {dir / "loop", AtTurn::Nothing, false},  // a loop of links: the path's own failure
+      {dir / "report.txt", AtTurn::Read, false},
+      {dir.path(), AtTurn::Read, false},  // no regular file: opened at its turn only
+      {dir / "fifo", AtTurn::Read, false},
+      {dir / "socket", AtTurn::Read, false},
+      {"/dev/null", AtTurn::Read, false},
+      {"/dev/fd/" + std::to_string(held), AtTurn::ReadAlone, false},
+      {"/dev/fd/" + std::to_string(pipe_ends[0]), AtTurn::ReadAlone, false},
+      {"/proc/self/status", AtTurn::ReadAlone, false},
+  };
+  const auto buffer = std::make_unique<ScanBuffer>();
+  for (const Case& c : cases) {
+    const LineRead read =
+        korrin::ReadLineFile(c.path.c_str(), "A", Reading::Ahead, {buffer.get(), {}, nullptr}, own);
+    EXPECT_EQ(read.at_turn, c.at_turn) << c.path;
+    EXPECT_EQ(read.scan.opened, c.opened) << c.path;
+  }
+  close(held);
+  close(pipe_ends[0]);
+  close(pipe_ends[1]);
+  close(sock);
+}
+
+}  // namespace
+}  // namespace korrin_test
