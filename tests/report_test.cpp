@@ -49,37 +49,67 @@ ProgramRecord Found(const char* name, const char* time, const char* date = "14/0
   return record;
 }
 
+// A closing rule, with its control.
+const std::string kRule = std::string(" ").append(79, '-').append("\n");
+
+// The header of page `page`, English, without the third title field.
+std::string Header(const std::string& control, int page) {
+  char title[96];
+  std::snprintf(title, sizeof title, "%s%58s2026/12/07  Page %3d\n\n", control.c_str(), "", page);
+  return title + std::string("                            PROGRAMS GENERATION DATE\n") + kRule +
+         " I EXTERNAL I CRV    I GENER.     I SESS. I LIB.I UTIL.    I GENER.   I Return I\n"
+         " I NAME     I CODE   I DATE       I NUM.  I     I CODE     I TIME     I code   I\n" +
+         kRule;
+}
+
+// A page holds 7 header lines and 53 detail lines; the closing rule follows
+// the 53rd, or the last line of the list. A line without a block prints
+// nothing, but still starts the next page when the last one is full.
+TEST(Report, PagesOfFiftyThreeDetailLines) {
+  const std::string detail =
+      " I PGM      I ABCDEF I 2023/06/14 I 12345 I LIB I USERCODE I 12:00:00 I 0      I\n";
+  struct Case {
+    int found;
+    bool every_title_opens_a_page;  // -R
+    bool then_one_not_found;
+  } const cases[] = {{1, false, false}, {52, false, false},  {53, false, false}, {54, false, false},
+                     {54, true, false}, {120, false, false}, {53, false, true},  {52, false, true}};
+  for (const Case& c : cases) {
+    MemoryReport m({.new_page_code_on_every_title = c.every_title_opens_a_page});
+    ProgramRecord record = Found("PGM", "12:00:00");
+    for (int k = 0; k < c.found; ++k) m.report.AddProgram(record);
+    record.found = false;
+    if (c.then_one_not_found) m.report.AddProgram(record);
+    m.report.Finish({.files_listed = 7, .total_bytes = 9});
+    std::string expected;
+    const int lines = c.found + (c.then_one_not_found ? 1 : 0);
+    for (int k = 0; k < lines; ++k) {
+      const std::string control = c.every_title_opens_a_page ? "1" : k == 0 ? " " : "\f";
+      if (k % 53 == 0) expected += Header(control, k / 53 + 1);
+      if (k < c.found) expected += detail;
+      if (k % 53 == 52 || k == lines - 1) expected += kRule;
+    }
+    expected +=
+        " \n \n     Number of processed files........: 7\n"
+        "     Total size.......................: 9\n";
+    EXPECT_EQ(m.Text(), expected) << c.found << (c.then_one_not_found ? " and one not found" : "");
+  }
+}
+
+// From page 1000 on the page number takes four columns and widens the title.
+// With the third field, the date moves one column right.
 TEST(Report, TitleLineVariants) {
   MemoryReport plain;
-  for (int k = 0; k < 1000; ++k) plain.report.StartPage();
+  for (int k = 0; k < 999 * 53 + 1; ++k) plain.report.AddProgram(Found("PGM", "12:00:00"));
   std::string text = plain.Text();
-  EXPECT_EQ(text.substr(0, text.find('\n')), " " + std::string(58, ' ') + "2026/12/07  Page   1");
-  // From page 1000 on the number takes four columns and widens the line.
   const size_t last_title = text.rfind('\f');
   EXPECT_EQ(text.substr(last_title, text.find('\n', last_title) - last_title),
             "\f" + std::string(58, ' ') + "2026/12/07  Page 1000");
-  EXPECT_EQ(plain.report.lines_on_page(), 7);
 
   MemoryReport third({.title_with_third_field = true});
-  third.report.StartPage();
+  third.report.AddProgram(Found("PGM", "12:00:00"));
   text = third.Text();
   EXPECT_EQ(text.substr(0, text.find('\n')), " " + std::string(59, ' ') + "2026/12/07 Page   1");
-}
-
-TEST(Report, PageClosesWhenTheLineCountReachesSixty) {
-  MemoryReport m;
-  const ProgramRecord found = Found("PGM", "12:00:00");
-  ProgramRecord missing = found;
-  missing.found = false;
-  m.report.AddProgram(missing);  // starts page 1 without a detail line
-  EXPECT_EQ(m.report.lines_on_page(), 7);
-  for (int k = 0; k < 52; ++k) m.report.AddProgram(found);
-  EXPECT_EQ(m.report.lines_on_page(), 59);
-  m.report.AddProgram(found);
-  EXPECT_EQ(m.report.lines_on_page(), 61);  // detail line and closing rule
-  m.report.AddProgram(missing);             // next page started, nothing printed
-  EXPECT_EQ(m.report.page(), 2);
-  EXPECT_EQ(m.report.lines_on_page(), 7);
 }
 
 TEST(Report, DetailLineColumnsAndDates) {
@@ -109,7 +139,7 @@ TEST(Report, DetailLineColumnsAndDates) {
 
 TEST(Report, TotalsPrintWholeSixtyFourBitNumbers) {
   MemoryReport m({.language = Language::French});
-  m.report.WriteTotals({.files_listed = 3000000000, .total_bytes = 18446744073709551615u});
+  m.report.Finish({.files_listed = 3000000000, .total_bytes = 18446744073709551615u});
   EXPECT_EQ(m.Text(),
             "\n \n     Nombre de fichiers traites.......: 3000000000\n"
             "     Taille totale....................: 18446744073709551615\n");
@@ -120,7 +150,7 @@ TEST(Report, WriteFailuresAreKept) {
   ASSERT_NE(full, nullptr);
   std::setvbuf(full, nullptr, _IONBF, 0);
   Report report(full, {});
-  report.WriteClosingRule();
+  report.AddProgram(ProgramRecord());
   EXPECT_TRUE(report.WriteFailed());
   std::fclose(full);
 }

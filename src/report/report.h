@@ -33,16 +33,11 @@ class Report {
   // True once any write to the report failed.
   bool WriteFailed() const { return write_failed_; }
 
-  // For the tests and the fuzz target only: the steps of AddProgram and
-  // Finish, and the page state they keep.
+ private:
   void StartPage();                               // the seven header lines
   void WriteDetail(const ProgramRecord& record);  // nothing when not found
   void WriteClosingRule();
   void WriteTotals(const Totals& totals);
-  int lines_on_page() const { return lines_on_page_; }
-  int page() const { return page_; }
-
- private:
   // Writes the control character and `line_`; the line counts as `counted`
   // physical lines on the page.
   void WriteLine(int counted);
