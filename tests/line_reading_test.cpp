@@ -22,7 +22,7 @@ using korrin::OwnFiles;
 using korrin::Reading;
 using korrin::ScanBuffer;
 
-// What an open ahead leaves for its turn, file by file.
+// What an open ahead leaves for its line's turn, file by file.
 TEST(LineReading, WhatAnOpenAheadLeavesForItsTurn) {
   if (!korrin::CanOpenAhead()) {
     GTEST_SKIP() << "no openat2 here (qemu-user 7.2 has none): korrin reads one line at a time";
@@ -52,7 +52,7 @@ TEST(LineReading, WhatAnOpenAheadLeavesForItsTurn) {
       {dir / "missing.cbl", AtTurn::Nothing, false},
       {dir / "loop", AtTurn::Nothing, false},  // a loop of links: the path's own failure
       {dir / "report.txt", AtTurn::Read, false},
-      {dir.path(), AtTurn::Read, false},  // no regular file: opened at its turn only
+      {dir.path(), AtTurn::Read, false},  // no regular file: opened only when its turn comes
       {dir / "fifo", AtTurn::Read, false},
       {dir / "socket", AtTurn::Read, false},
       {"/dev/null", AtTurn::Read, false},

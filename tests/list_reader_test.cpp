@@ -100,7 +100,7 @@ TEST(ListReader, ReadyOnlyWhenAWholeLineHasCome) {
   ASSERT_TRUE(reader.Next(&line));
   EXPECT_EQ(line.text, "a.cbl");
   EXPECT_FALSE(reader.LineReady());
-  close(ends[1]);  // the writer is gone: the end of a pipe is told once
+  close(ends[1]);  // the writer is gone: a pipe's end is its end the first time it is read
   EXPECT_TRUE(reader.LineReady());
   ASSERT_TRUE(reader.Next(&line));
   EXPECT_EQ(line.text, "b");

@@ -4,7 +4,7 @@
 // a time, and both runs must leave the same streams, status and report; the
 // open log of the fault library shows which thread opened what. Then the
 // engine in this process, with a line reader of the tests' own that orders
-// the threads, and what an open ahead leaves for its turn.
+// the threads, and what an open ahead leaves for its line's turn.
 #include "driver/read_ahead.h"
 
 #include <fcntl.h>
@@ -104,10 +104,11 @@ std::string MakeOwnCgroup() {
     const std::string controllers = line.substr(colon + 1, path_at - colon - 1);
     const std::string path = line.substr(path_at + 1);
     const std::string controller = controllers.substr(0, controllers.find(','));
-    for (const std::string& base : controller.empty()
-                                      ? std::vector<std::string>{"/sys/fs/cgroup", "/sys/fs/cgroup/unified"}
-                                      : std::vector<std::string>{"/sys/fs/cgroup/" + controller}) {
-      const std::string dir = base + (path == "/" ? "" : path) + "/korrin-test-" + std::to_string(getpid());
+    for (const std::string& base :
+         controller.empty() ? std::vector<std::string>{"/sys/fs/cgroup", "/sys/fs/cgroup/unified"}
+                            : std::vector<std::string>{"/sys/fs/cgroup/" + controller}) {
+      const std::string dir =
+          base + (path == "/" ? "" : path) + "/korrin-test-" + std::to_string(getpid());
       if (mkdir(dir.c_str(), 0755) == 0) return dir;
     }
   }
@@ -151,8 +152,8 @@ const std::string kListOfA = Repeat("a.cbl\n", 180);
 const ListCase kCases[] = {
     {.name = "TheSameFilesListedAgainAndAgain",
      .list = Repeat("a.cbl\nx.cbl\na.cbl\nmissing.cbl\n", 150)},
-    // The report grows while it is listed; its size counts at its turn.
-    // Listed first, it is read at its turn behind a large file.
+    // The report grows while it is listed; its size counts when its line's turn comes.
+    // Listed first, it is read when its line's turn comes behind a large file.
     {.name = "TheReportItself",
      .list = "x.cbl\nout.txt\n" + Repeat("a.cbl\n", 120) + "out.txt\n" + Repeat("x.cbl\n", 90) +
              "./out.txt\n" + Repeat("a.cbl\n", 10)},
@@ -170,19 +171,19 @@ const ListCase kCases[] = {
      .faults = "x.cbl=read-max:1000",
      .slow = true},
     // 0, 1, 2, the report, the list and one program: a worker's descriptor
-    // is one too many, and the line is opened again at its turn. (The open
+    // is one too many, and the line is opened again when its line's turn comes. (The open
     // log has no descriptor left either.)
     {.name = "OneDescriptorToSpare",
      .list = Repeat("x.cbl\na.cbl\n", 100),
      .faults = "x.cbl=read-max:1000",
      .descriptors = 6},
-    // The report is opened at its turn, maybe while a worker holds the
+    // The report is opened when its line's turn comes, maybe while a worker holds the
     // descriptor left.
     {.name = "TheReportAtItsTurnWithOneDescriptorToSpare",
      .list = Repeat("a.cbl\nout.txt\n", 400),
      .descriptors = 6},
     {.name = "ALargeFileDenseInMarkers", .list = "a.cbl\ndense.cbl\na.cbl\ndense.cbl\n"},
-    // Standard output is read as it stands at its turn: the first 4096
+    // Standard output is read as it stands when its line's turn comes: the first 4096
     // bytes of progress are written out at the 54th line, and the size of
     // out.log at the 57th is theirs, though the slow first line leaves
     // time to read it long before.
@@ -218,7 +219,7 @@ const ListCase kCases[] = {
     // A cgroup's tasks are korrin's own threads: one, as a run of one line
     // at a time has.
     {.name = "TheListACgroupFile", .list_is_own_cgroup = true},
-    // The FIFO is opened only at its turn, once the large victim before it
+    // The FIFO is opened only when its line's turn comes, once the large victim before it
     // is read whole; opened ahead, it would let the writer cut the victim
     // while it is read.
     {.name = "AFifoIsOpenedOnlyAtItsTurn",
@@ -323,7 +324,9 @@ TEST_P(SameOutcome, AsOneLineAtATime) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Lists, SameOutcome, testing::ValuesIn(kCases),
-                         [](const testing::TestParamInfo<ListCase>& info) { return info.param.name; });
+                         [](const testing::TestParamInfo<ListCase>& info) {
+                           return info.param.name;
+                         });
 
 TEST(ReadAhead, OneProcessorReadsEachLineInListOrder) {
   TempDir dir;
@@ -440,7 +443,7 @@ void AwaitUpTo(const std::atomic<bool>& done, std::chrono::milliseconds limit) {
 }
 
 // Line 1 must be read alone: once its turn comes, no worker reads ahead.
-// Every read ahead after it waits for line 1's read at its turn (or 200 ms),
+// Every read ahead after it waits for line 1's read when its line's turn comes (or 200 ms),
 // so a worker still running is inside one then, every time.
 TEST(Engine, TheWorkersStopBeforeALineReadAlone) {
   Script s;
@@ -469,7 +472,7 @@ TEST(Engine, TheWorkersStopBeforeALineReadAlone) {
   script = nullptr;
 }
 
-// Line 0 is read at its turn (the run writes its file, say) and its open
+// Line 0 is read when its line's turn comes (the run writes its file, say) and its open
 // lacks descriptors the first time: it is read again once the workers are
 // stopped. A worker still running would be inside a read ahead then.
 TEST(Engine, AnOpenThatLackedResourcesAtItsTurnIsRetriedAlone) {

@@ -9,7 +9,7 @@
 namespace korrin {
 
 // The files the run itself writes: the report, and standard output and
-// standard error when they are files. They are read only at their turn.
+// standard error when they are files. They are read only when their lines' turn comes.
 class OwnFiles {
  public:
   void Add(const FileIdentity& file) { files_[count_++] = file; }
@@ -33,16 +33,16 @@ enum class Reading { Ahead, AtItsTurn };
 
 struct LineRead {
   ProgramScan scan;
-  AtTurn at_turn = AtTurn::Nothing;  // Reading::Ahead: left for its turn
+  AtTurn at_turn = AtTurn::Nothing;  // Reading::Ahead: left for its line's turn
   bool lacked_resources = false;     // Reading::AtItsTurn: no descriptor or memory for it
 };
 
 // Reads the file at `path` for the program `name`, ahead (on any thread)
-// or at its turn (on the run's).
+// or when its line's turn comes (on the run's).
 using LineReader = LineRead (*)(const char* path, const char* name, Reading reading,
                                 const ScanContext& context, const OwnFiles& own_files);
 
-// The program's: OpenProgram ahead or at its turn, then ScanProgram.
+// The program's: OpenProgram ahead or when its line's turn comes, then ScanProgram.
 LineRead ReadLineFile(const char* path, const char* name, Reading reading,
                       const ScanContext& context, const OwnFiles& own_files);
 

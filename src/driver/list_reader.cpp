@@ -111,7 +111,7 @@ bool ListReader::ReadMore(bool wait) {
       // The end of a file is the list's end only once every line before it
       // is reported, as a run of one line at a time would find it: a file
       // that the run's output grows may have grown by then. A pipe's or a
-      // terminal's end is told once: it is the end.
+      // terminal's end is the end the first time a read returns it.
       if (!wait && regular_) return false;
       ended_ = true;
     } else if (errno == EINTR) {

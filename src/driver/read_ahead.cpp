@@ -140,7 +140,8 @@ void ReadAhead::ReadClaimedLine(std::unique_lock<std::mutex>& lock, Reader& self
   QueuedLine& line = Slot(claimed_++);
   lock.unlock();
   if (!line.path_too_long) {
-    const LineRead read = settings_.read_line(line.path, line.name, Reading::Ahead, self.Context(), own_files_);
+    const LineRead read =
+        settings_.read_line(line.path, line.name, Reading::Ahead, self.Context(), own_files_);
     line.scan = read.scan;
     line.at_turn = read.at_turn;
   }
@@ -206,13 +207,14 @@ bool ReadAhead::WaitFor(const QueuedLine& line) {
   return true;
 }
 
-// A file read at its turn whose open lacked descriptors or memory is read
+// A file read when its line's turn comes whose open lacked descriptors or memory is read
 // again alone, as a run of one line at a time reads it: the workers may
 // have held what it lacked.
 void ReadAhead::ReadAtItsTurn(QueuedLine& line) {
   if (line.path_too_long) return;
   const ScanContext context{main_.buffer, settings_.large_files, Stopped() ? nullptr : &main_};
-  LineRead read = settings_.read_line(line.path, line.name, Reading::AtItsTurn, context, own_files_);
+  LineRead read =
+      settings_.read_line(line.path, line.name, Reading::AtItsTurn, context, own_files_);
   if (read.lacked_resources && !Stopped()) {
     StopWorkers();
     read = settings_.read_line(line.path, line.name, Reading::AtItsTurn,
@@ -240,7 +242,7 @@ void ReadAhead::AddWorkerIfReadsWaitForTheDisk(bool waited) {
 const QueuedLine& ReadAhead::TakeOldest() {
   QueuedLine& oldest = Slot(taken_++);
   if (Stopped()) {
-    // With no worker left, a line none read is read at its turn.
+    // With no worker left, a line that none read is read now.
     if (!oldest.read || oldest.at_turn != AtTurn::Nothing) ReadAtItsTurn(oldest);
     return oldest;
   }

@@ -58,7 +58,7 @@ class ReadAhead {
 
   // True once no worker runs: none could be started, or they were stopped
   // for a line that needed to be read alone. No line may be added then; the
-  // lines queued are still taken, each read at its turn if no worker read it.
+  // lines queued are still taken, each read when taken if no worker read it.
   bool Stopped() const { return worker_count_ == 0; }
 
   // The queue, for the run's thread. One slot stays for the line last

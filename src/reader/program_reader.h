@@ -16,7 +16,8 @@ namespace korrin {
 // A missing file, a directory or a file without permission is none.
 enum class FileError {
   None,
-  Open,  // the open failed for want of descriptors, memory or I/O, or fstat failed
+  Open,  // the open failed because descriptors or memory ran out, or for an I/O error, or fstat
+         // failed
   Read,  // a read failed: the file was scanned as far as it could be read
 };
 
@@ -62,7 +63,7 @@ struct OpenedProgram {
   int64_t size = 0;  // the size seen at open
   FileError error = FileError::None;
   FileIdentity identity;
-  bool lacked_resources = false;  // the open failed for want of descriptors or memory
+  bool lacked_resources = false;  // the open failed because descriptors or memory ran out
   LeftForItsTurn left = LeftForItsTurn::No;  // Opening::Ahead only
 };
 
@@ -85,7 +86,7 @@ void CloseProgram(OpenedProgram& file);
 // listed, at most 8 characters) with `context`, and closes it.
 ProgramScan ScanProgram(OpenedProgram& file, const char* name, const ScanContext& context);
 
-// OpenProgram at its turn, then ScanProgram.
+// OpenProgram when its line's turn comes, then ScanProgram.
 ProgramScan ReadProgram(const char* path, const char* name, const ScanContext& context);
 
 }  // namespace korrin
