@@ -125,7 +125,9 @@ void ReadAhead::Add(const ListLine& line) {
 }
 
 void ReadAhead::Publish(bool list_waits) {
-  if (Stopped()) return;
+  // Only this thread writes published_, so it may read it unlocked: with no
+  // line added and the list not waiting, there is nothing to tell.
+  if (Stopped() || (published_ == queued_ && !list_waits)) return;
   const std::lock_guard<std::mutex> lock(mutex_);
   published_ = queued_;
   // The run's thread reads the oldest line itself if need be: a worker is
