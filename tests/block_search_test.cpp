@@ -112,6 +112,12 @@ TEST(Search, NameAndSlashRules) {
        Filled(1000, {{100, "WORKING"}, {150, "WORKING"}, {310, "PGM1"}}), "PGM1", 153},
       {"the pair's second '/' just past the window", Filled(400, {{100, "WORKING"}, {304, "/../"}}),
        "PGM1", -1},
+      // No '/' for a whole chunk after a marker: the chunks still fall where
+      // they would after each marker in turn, whatever is passed over.
+      {"the chunk after a second marker meets the end short",
+       Filled(10107, {{0, "WORKINGWORKING"}, {10050, "WORKINGPGM1"}}), "PGM1", -1},
+      {"the chunk after the marker holds none: the next starts 7 before its end",
+       Filled(19807, {{0, "WORKING"}, {19796, "WORKINGPGM1"}}), "PGM1", 0},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Scan(c.content, c.name).anchor, c.anchor) << c.what;

@@ -62,14 +62,38 @@ class ForwardSearch {
 // right after its marker, and so on after every later marker whose window
 // holds neither. A window spans the 200 bytes from 7 after its marker, so a
 // marker before the returned position cannot see the next name or the next
-// '/': the scan may go straight there. It is at most `held_end` - 200, so
-// that the chunk read there is searched as the one read after the last
-// skipped marker would be.
+// '/'. It is at most `held_end` - 200, so that a chunk read there is long
+// enough to be searched.
 int64_t FirstUsefulMarker(int64_t next_name, int name_length, int64_t next_slash,
                           int64_t held_end) {
   const int64_t reach = kMarkerLength + kWindowSize;
   const int64_t useful = std::min(next_name + name_length - reach, next_slash + 1 - reach);
   return std::min(useful, held_end - kMinChunk);
+}
+
+// Where the scan reads its next chunk once the markers from `start` to
+// `useful` are passed over, the `held_length` bytes from `start` on being
+// held at `held`. Straight at `useful` when a marker starts there or later
+// among those bytes: that chunk and the one read after the last marker
+// passed over meet that same marker first. Otherwise right after the last
+// marker passed over, for the chunks read from `useful` on would not fall
+// where the chunks read from there fall, and near the end of the file one of
+// them may be too short where the other is not.
+int64_t ChunkAfterPassedMarkers(int64_t start, const char* held, int held_length, int64_t useful) {
+  const auto skipped = static_cast<int>(useful - start);
+  if (skipped == 0 || FindMarker(held + skipped, held_length - skipped) >= 0) return useful;
+  // The last of them is looked for backwards from the places of its 'K',
+  // rare in text: after a dense run of markers that takes one compare.
+  constexpr int kRare = 3;
+  for (int before = skipped; before > 0;) {
+    const auto* rare = static_cast<const char*>(
+        memrchr(held + kRare, kMarker[kRare], static_cast<size_t>(before)));
+    if (rare == nullptr) break;
+    const auto at = static_cast<int>(rare - held) - kRare;
+    if (std::memcmp(held + at, kMarker, kMarkerLength) == 0) return start + at + kMarkerLength;
+    before = at;
+  }
+  return start;
 }
 
 }  // namespace
@@ -129,8 +153,9 @@ int FindBlock(FileBytes& file, const char* name, Window* window) {
     if (next_name < 0) next_name = ahead_end - name_pattern.length + 1;
     int64_t next_slash = slashes.First(marker_end, ahead, marker_end, ahead_length);
     if (next_slash < 0) next_slash = ahead_end;
-    chunk_start = std::max(
+    const int64_t useful = std::max(
         marker_end, FirstUsefulMarker(next_name, name_pattern.length, next_slash, ahead_end));
+    chunk_start = ChunkAfterPassedMarkers(marker_end, ahead, ahead_length, useful);
   }
 }
 
