@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The block search and the decoder over arbitrary file bytes and an
-// arbitrary external name, through the scanner the program runs, checked
-// against the literal model of the scan (tests/scan_model.h). The decoder gets a window of
-// exactly its bytes, so any read outside it is caught.
+// arbitrary external name: the scanner as it runs, through its buffer and
+// the segment search, against the same scan through plain reads
+// (tests/scan_model.h). The decoder gets a window of exactly its bytes, so
+// any read outside it is caught.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -12,7 +13,6 @@
 #include <string>
 
 #include "reader/block_decode.h"
-#include "reader/block_search.h"
 #include "reader/file_bytes.h"
 #include "scan_model.h"
 
@@ -42,30 +42,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       &buffer, large ? korrin::LargeFileSettings{0, 4096} : korrin::LargeFileSettings{}, nullptr};
   char name[9] = {};
   std::memcpy(name, data + 1, name_length);
-  // The file: the rest, stretched so that chunk boundaries get exercised.
+  // The file: the rest, stretched so that the first chunk's end ('+') or
+  // the buffer's ('-') falls among its bytes.
   std::string file(reinterpret_cast<const char*>(data + 1 + name_length), size - 1 - name_length);
   if (!file.empty() && file[0] == '+') file.insert(0, 9990, '.');
+  if (!file.empty() && file[0] == '-') file.insert(0, korrin::kScanBufferSize - 100, '.');
   if (ftruncate(fd, 0) != 0 ||
       pwrite(fd, file.data(), file.size(), 0) != static_cast<ssize_t>(file.size())) {
     std::abort();
   }
-  lseek(fd, 0, SEEK_SET);
 
-  korrin::FileBytes bytes(fd, static_cast<int64_t>(file.size()), context);
-  korrin::Window window;
-  const int anchor = korrin::FindBlock(bytes, name, &window);
-  const korrin_model::Found expected = korrin_model::Scan(file, name);
-  if (anchor != expected.anchor) std::abort();
-  if (anchor < 0) return 0;
-  if (std::string(window.data, static_cast<size_t>(window.length)) != expected.window) {
-    std::abort();
-  }
+  const auto file_size = static_cast<int64_t>(file.size());
+  const korrin_test::Found got = korrin_test::FindBlockInFile(fd, file_size, name, context);
+  const korrin_test::Found expected = korrin_test::ScanPlainly(fd, file_size, name, &buffer);
+  if (got.anchor != expected.anchor || got.window != expected.window) std::abort();
+  if (got.anchor < 0) return 0;
 
   // Decode from a copy of exactly the window's bytes.
-  char* exact = static_cast<char*>(std::malloc(static_cast<size_t>(window.length) + 1));
-  std::memcpy(exact, window.data, static_cast<size_t>(window.length));
+  const auto length = static_cast<int>(got.window.size());
+  char* exact = static_cast<char*>(std::malloc(got.window.size() + 1));
+  std::memcpy(exact, got.window.data(), got.window.size());
   korrin::GenerationConstants c;
-  korrin::DecodeBlock(name, korrin::Window{exact, window.length}, anchor, &c);
+  korrin::DecodeBlock(name, korrin::Window{exact, length}, got.anchor, &c);
   std::free(exact);
   CheckConstants(c);
   return 0;

@@ -10,8 +10,9 @@
 #include <mutex>
 #include <string>
 
-#include "reader/block_search.h"
 #include "reader/file_bytes.h"
+#include "reader/large_file_search.h"
+#include "scan_model.h"
 
 namespace korrin_test {
 
@@ -36,20 +37,13 @@ class InlineHelpers final : public korrin::SearchHelpers {
   std::unique_ptr<korrin::ScanBuffer> buffer_ = std::make_unique<korrin::ScanBuffer>();
 };
 
-struct Found {
-  int anchor;
-  std::string window;
-};
-
 // FindBlock over the file at `path`, taken to be `size` bytes long.
 inline Found FindBlockIn(const std::string& path, int64_t size, const char* name,
                          const korrin::ScanContext& context) {
   const int fd = open(path.c_str(), O_RDONLY);
-  korrin::FileBytes file(fd, size, context);
-  korrin::Window window;
-  const int anchor = korrin::FindBlock(file, name, &window);
+  Found found = FindBlockInFile(fd, size, name, context);
   close(fd);
-  return {anchor, anchor < 0 ? "" : std::string(window.data, static_cast<size_t>(window.length))};
+  return found;
 }
 
 // Page-long segments searched from the first chunk on, a helper taking the

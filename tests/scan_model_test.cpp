@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: MIT
-// The scanner against the literal model of the scan (scan_model.h).
-// Thousands of generated files put markers, names and slashes around chunk
-// boundaries and the end of the file; both must agree on every one.
+// The scanner as it runs, through its buffer and the segment search, against
+// the same scan through plain reads (scan_model.h). Thousands of generated
+// files put markers, names and slashes around chunk boundaries, the buffer's
+// end and the end of the file; both must agree on every one.
 #include "scan_model.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <random>
 #include <string>
@@ -19,9 +22,9 @@ namespace {
 // chunk boundaries, near the end, and after each other.
 std::string MakeFile(std::mt19937& rng, const std::string& name) {
   auto pick = [&rng](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
-  const int sizes[] = {pick(150, 250), pick(250, 10500), pick(9900, 10300), pick(19900, 20300),
-                       pick(10000, 40000)};
-  const int size = sizes[pick(0, 4)];
+  const int sizes[] = {pick(150, 250),     pick(250, 10500),   pick(9900, 10300),
+                       pick(19900, 20300), pick(10000, 40000), pick(120000, 180000)};
+  const int size = sizes[pick(0, 5)];
   std::string s(static_cast<size_t>(size), '.');
   const char filler[] = ".. ..AB/W:WORKIN";
   for (char& c : s) {
@@ -40,14 +43,15 @@ std::string MakeFile(std::mt19937& rng, const std::string& name) {
   }
   const std::string pieces[] = {"WORKING", "WORKING", "WORKING", "working", "WORKIN",
                                 name,      name,      "/",       "/../",    "//"};
-  const int boundaries[] = {0, 9993, 10000, 19986, 20000, 29979, size - 200, size - 7, size};
+  const int boundaries[] = {0,          9993,     10000, 19986, 20000, 29979, kScanBufferSize,
+                            size - 200, size - 7, size};
   const int count = pick(0, 6);
   int last = pick(0, size);
   for (int k = 0; k < count; ++k) {
     int at = 0;
     switch (pick(0, 2)) {
       case 0:
-        at = boundaries[pick(0, 8)] + pick(-12, 12);
+        at = boundaries[pick(0, 9)] + pick(-12, 12);
         break;
       case 1:
         at = last + pick(0, 230);
@@ -64,44 +68,45 @@ std::string MakeFile(std::mt19937& rng, const std::string& name) {
   return s;
 }
 
-// Runs the scanner and the model over `files` generated files; `split`
-// searches each rest ahead as a large file would be, in page-long segments
-// shared with a helper, so that files of a few kilobytes span several.
-void CompareWithModel(int files, bool split) {
+// Runs the scanner, with `large_files` and `helpers`, and the plain reads
+// over `files` generated files.
+void CompareWithPlainReads(int files, const LargeFileSettings& large_files,
+                           SearchHelpers* helpers) {
   korrin_test::TempDir dir;
   const std::string path = dir / "pgm";
   std::mt19937 rng(20261208);
   static ScanBuffer buffer;
-  korrin_test::InlineHelpers helper(1);
-  const ScanContext context = split ? ScanContext{&buffer, korrin_test::EagerSearch(), &helper}
-                                    : ScanContext{&buffer, {}, nullptr};
   int found = 0;
   for (int file = 0; file < files; ++file) {
     const std::string name = file % 5 == 0 ? "" : file % 2 ? "PGM1" : "AB";
     const std::string content = MakeFile(rng, name);
     korrin_test::WriteFile(path, content);
-    const korrin_model::Found expected = korrin_model::Scan(content, name);
+    const int fd = open(path.c_str(), O_RDONLY);
+    const auto size = static_cast<int64_t>(content.size());
+    const korrin_test::Found expected = korrin_test::ScanPlainly(fd, size, name.c_str(), &buffer);
     const korrin_test::Found got =
-        korrin_test::FindBlockIn(path, static_cast<int64_t>(content.size()), name.c_str(), context);
-    ASSERT_EQ(got.anchor, expected.anchor) << "file " << file;
-    if (got.anchor >= 0) {
-      ASSERT_EQ(got.window, expected.window) << "file " << file;
-      ++found;
-    }
+        korrin_test::FindBlockInFile(fd, size, name.c_str(), {&buffer, large_files, helpers});
+    close(fd);
+    ASSERT_EQ(got.anchor, expected.anchor) << "file " << file << ", " << size << " bytes";
+    ASSERT_EQ(got.window, expected.window) << "file " << file << ", " << size << " bytes";
+    found += got.anchor >= 0;
   }
   // The generator must exercise both outcomes.
   EXPECT_GT(found, files / 13);
   EXPECT_LT(found, files - files / 13);
 }
 
-TEST(ScanModel, FastScannerAgreesWithTheLiteralScan) {
-  CompareWithModel(4000, false);
+TEST(ScanModel, TheBufferedReadingFindsWhatPlainReadsFind) {
+  CompareWithPlainReads(4000, {}, nullptr);
 }
 
-// The same files searched as large ones: the chunk the search skips to must
-// be the one the plain scan would reach.
-TEST(ScanModel, LargeFileSearchAgreesWithTheLiteralScan) {
-  CompareWithModel(2000, true);
+// The rest of each file searched ahead as a large file's would be, in
+// page-long segments shared with a helper, so that files of a few kilobytes
+// span several: the chunk the search skips to must be the one the plain
+// reads reach.
+TEST(ScanModel, TheLargeFileSearchFindsWhatPlainReadsFind) {
+  korrin_test::InlineHelpers helper(1);
+  CompareWithPlainReads(2000, korrin_test::EagerSearch(), &helper);
 }
 
 }  // namespace

@@ -26,6 +26,7 @@ FileBytes::FileBytes(int fd, int64_t size, const ScanContext& context)
       next_read_(kFirstRead) {}
 
 int FileBytes::Get(int64_t from, int count, const char** bytes) {
+  if (context_.plain_reads) return ReadPlainly(from, count, bytes);
   const int64_t end = from + count;
   if (end > data_start_ + data_length_ && !at_end_) Fill(from, end);
   const int64_t held = std::min(end, data_start_ + data_length_) - from;
@@ -35,8 +36,8 @@ int FileBytes::Get(int64_t from, int count, const char** bytes) {
 }
 
 int64_t FileBytes::SearchAhead(int64_t from, int64_t quiet_from) {
-  if (from - quiet_from < context_.large_files.quiet_length || !may_search_ahead_ || at_end_ ||
-      size_ <= from) {
+  if (context_.plain_reads || from - quiet_from < context_.large_files.quiet_length ||
+      !may_search_ahead_ || at_end_ || size_ <= from) {
     return kUnsure;
   }
   const int64_t marker =
@@ -48,6 +49,16 @@ int64_t FileBytes::SearchAhead(int64_t from, int64_t quiet_from) {
   data_start_ = from;
   data_length_ = 0;
   return marker;
+}
+
+int FileBytes::ReadPlainly(int64_t from, int count, const char** bytes) {
+  ssize_t got;
+  do {
+    got = pread(fd_, buffer_, static_cast<size_t>(count), from);
+  } while (got < 0 && errno == EINTR);
+  read_failed_ = read_failed_ || got < 0;
+  *bytes = buffer_;
+  return static_cast<int>(std::max<ssize_t>(0, got));
 }
 
 void FileBytes::Fill(int64_t from, int64_t end) {

@@ -22,6 +22,10 @@ struct ScanContext {
   ScanBuffer* buffer = nullptr;
   LargeFileSettings large_files;
   SearchHelpers* helpers = nullptr;  // none: the thread searches alone
+  // Each request read by one pread of exactly its bytes at its place, and no
+  // search ahead: the reading at its plainest, which the tests and the fuzz
+  // target hold the buffered and segmented reading to.
+  bool plain_reads = false;
 };
 
 // The scan asks for the bytes at increasing positions; the view reads the
@@ -51,6 +55,7 @@ class FileBytes {
 
  private:
   void Fill(int64_t from, int64_t end);
+  int ReadPlainly(int64_t from, int count, const char** bytes);
 
   int fd_;
   int64_t size_;
