@@ -110,6 +110,8 @@ TEST(Search, NameAndSlashRules) {
        Filled(1000, {{100, "WORKING/x"}, {150, "WORKING"}, {307, "WORKINGPGM1"}}), "PGM1", 0},
       {"no '/': a marker inside the window is found",
        Filled(1000, {{100, "WORKING"}, {150, "WORKING"}, {310, "PGM1"}}), "PGM1", 153},
+      {"no '/': a name cut by the window's end is in a later marker's window",
+       Filled(1000, {{100, "WORKING"}, {150, "WORKING"}, {304, "PGM1"}}), "PGM1", 147},
       {"the pair's second '/' just past the window", Filled(400, {{100, "WORKING"}, {304, "/../"}}),
        "PGM1", -1},
       // No '/' for a whole chunk after a marker: the chunks still fall where
