@@ -133,9 +133,10 @@ class ReadAhead {
   // Guarded by mutex_, as is each queued line's `read` and each reader's
   // offered search.
   std::mutex mutex_;
-  uint64_t published_ = 0;  // lines before it are seen by the workers; written by the run's thread only
-  uint64_t claimed_ = 0;    // lines before it are read, or being read
-  int idle_workers_ = 0;    // workers asleep on work_ready_
+  uint64_t published_ =
+      0;  // lines before it are seen by the workers; written by the run's thread only
+  uint64_t claimed_ = 0;  // lines before it are read, or being read
+  int idle_workers_ = 0;  // workers asleep on work_ready_
   bool main_waiting_ = false;
   bool stopping_ = false;
   std::condition_variable work_ready_;    // workers: lines, searches, stop
