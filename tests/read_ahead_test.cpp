@@ -104,10 +104,11 @@ std::string MakeOwnCgroup() {
     const std::string controllers = line.substr(colon + 1, path_at - colon - 1);
     const std::string path = line.substr(path_at + 1);
     const std::string controller = controllers.substr(0, controllers.find(','));
-    for (const std::string& base : controller.empty()
-                                      ? std::vector<std::string>{"/sys/fs/cgroup", "/sys/fs/cgroup/unified"}
-                                      : std::vector<std::string>{"/sys/fs/cgroup/" + controller}) {
-      const std::string dir = base + (path == "/" ? "" : path) + "/korrin-test-" + std::to_string(getpid());
+    for (const std::string& base :
+         controller.empty() ? std::vector<std::string>{"/sys/fs/cgroup", "/sys/fs/cgroup/unified"}
+                            : std::vector<std::string>{"/sys/fs/cgroup/" + controller}) {
+      const std::string dir =
+          base + (path == "/" ? "" : path) + "/korrin-test-" + std::to_string(getpid());
       if (mkdir(dir.c_str(), 0755) == 0) return dir;
     }
   }
@@ -323,7 +324,9 @@ TEST_P(SameOutcome, AsOneLineAtATime) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Lists, SameOutcome, testing::ValuesIn(kCases),
-                         [](const testing::TestParamInfo<ListCase>& info) { return info.param.name; });
+                         [](const testing::TestParamInfo<ListCase>& info) {
+                           return info.param.name;
+                         });
 
 TEST(ReadAhead, OneProcessorReadsEachLineInListOrder) {
   TempDir dir;

@@ -88,9 +88,11 @@ TEST(FindPattern, EveryFinderAgreesAtEveryLengthAndPlace) {
       const size_t place = std::string_view(data.data(), static_cast<size_t>(count)).find(pattern);
       const int expected = place == std::string_view::npos ? -1 : static_cast<int>(place);
       for (const PatternFinder* finder : finders) {
-        ASSERT_EQ(finder->find(data.data(), count, {pattern.data(), static_cast<int>(pattern.size())}),
-                  expected)
-            << finder->name << " " << pattern << " in " << data.substr(0, static_cast<size_t>(count));
+        ASSERT_EQ(
+            finder->find(data.data(), count, {pattern.data(), static_cast<int>(pattern.size())}),
+            expected)
+            << finder->name << " " << pattern << " in "
+            << data.substr(0, static_cast<size_t>(count));
       }
     }
   }

@@ -140,7 +140,8 @@ void ReadAhead::ReadClaimedLine(std::unique_lock<std::mutex>& lock, Reader& self
   QueuedLine& line = Slot(claimed_++);
   lock.unlock();
   if (!line.path_too_long) {
-    const LineRead read = settings_.read_line(line.path, line.name, Reading::Ahead, self.Context(), own_files_);
+    const LineRead read =
+        settings_.read_line(line.path, line.name, Reading::Ahead, self.Context(), own_files_);
     line.scan = read.scan;
     line.at_turn = read.at_turn;
   }
@@ -212,7 +213,8 @@ bool ReadAhead::WaitFor(const QueuedLine& line) {
 void ReadAhead::ReadAtItsTurn(QueuedLine& line) {
   if (line.path_too_long) return;
   const ScanContext context{main_.buffer, settings_.large_files, Stopped() ? nullptr : &main_};
-  LineRead read = settings_.read_line(line.path, line.name, Reading::AtItsTurn, context, own_files_);
+  LineRead read =
+      settings_.read_line(line.path, line.name, Reading::AtItsTurn, context, own_files_);
   if (read.lacked_resources && !Stopped()) {
     StopWorkers();
     read = settings_.read_line(line.path, line.name, Reading::AtItsTurn,

@@ -107,11 +107,13 @@ void ReadOneLineAtATime(ListReader& list, ScanBuffer& buffer, LineOutputs& outpu
   const ScanContext context{&buffer, LargeFileSettings(), nullptr};
   ListLine line;
   for (;;) {
-    if (!list.LineReady()) std::fflush(stdout);  // the progress so far shows while the list is awaited
+    // The progress so far shows while the list is awaited.
+    if (!list.LineReady()) std::fflush(stdout);
     if (!list.Next(&line)) return;
     char name[ProgramRecord::kNameWidth + 1];
     ExternalName(line.text, name);
-    outputs.Take(line.text, line.too_long ? ProgramScan() : ReadProgram(line.text.data(), name, context));
+    outputs.Take(line.text,
+                 line.too_long ? ProgramScan() : ReadProgram(line.text.data(), name, context));
   }
 }
 

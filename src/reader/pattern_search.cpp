@@ -21,7 +21,8 @@ bool MiddleMatches(const char* place, const Pattern& pattern) {
 }
 
 bool MatchesAt(const char* place, const Pattern& pattern) {
-  return place[0] == pattern.bytes[0] && place[pattern.length - 1] == pattern.bytes[pattern.length - 1] &&
+  return place[0] == pattern.bytes[0] &&
+         place[pattern.length - 1] == pattern.bytes[pattern.length - 1] &&
          MiddleMatches(place, pattern);
 }
 
@@ -96,11 +97,11 @@ int FindPortable(const char* data, int count, const Pattern& pattern) {
 // 32 places at a time: the byte at each against the pattern's first and the
 // byte length - 1 further on against its last.
 __attribute__((target("avx2"))) uint32_t Candidates32(const char* p, const Pattern& pattern,
-                                                       __m256i first, __m256i last) {
+                                                      __m256i first, __m256i last) {
   const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
   const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + pattern.length - 1));
-  return static_cast<uint32_t>(
-      _mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(a, first), _mm256_cmpeq_epi8(b, last))));
+  return static_cast<uint32_t>(_mm256_movemask_epi8(
+      _mm256_and_si256(_mm256_cmpeq_epi8(a, first), _mm256_cmpeq_epi8(b, last))));
 }
 
 // 64 places a step, candidates checked in order.
@@ -159,11 +160,9 @@ PatternFinder::Find BestFinder() {
 
 const PatternFinder kPatternFinders[] = {
 #if defined(__x86_64__)
-    {"avx2", FindAvx2, HasAvx2},
-    {"sse2", FindSse2, Always},
+    {"avx2", FindAvx2, HasAvx2},        {"sse2", FindSse2, Always},
 #endif
-    {"portable", FindPortable, Always},
-    {"wordwise", FindWordwise, Always},
+    {"portable", FindPortable, Always}, {"wordwise", FindWordwise, Always},
     {"scalar", FindScalar, Always},
 };
 const int kPatternFinderCount = static_cast<int>(std::size(kPatternFinders));

@@ -108,7 +108,8 @@ OpenedProgram OpenAhead(const char* path) {
   } while (status != 0 && errno == EINTR);
   if (status != 0) {
     if (IsMachineFailure(errno)) {
-      file.left = IsLackOfResources(errno) ? LeftForItsTurn::LackedResources : LeftForItsTurn::Unsure;
+      file.left =
+          IsLackOfResources(errno) ? LeftForItsTurn::LackedResources : LeftForItsTurn::Unsure;
     }
     return file;  // else the path's own failure: missing, no permission, a loop
   }
@@ -130,8 +131,8 @@ OpenedProgram OpenAhead(const char* path) {
   // A file of /proc and the like claims a size of 0; or the file changed
   // since its status was read.
   CloseProgram(file);
-  file.left = stated && S_ISREG(st.st_mode) ? LeftForItsTurn::DependsOnTheReader
-                                            : LeftForItsTurn::Unsure;
+  file.left =
+      stated && S_ISREG(st.st_mode) ? LeftForItsTurn::DependsOnTheReader : LeftForItsTurn::Unsure;
   return file;
 }
 

@@ -62,7 +62,7 @@ struct OpenedProgram {
   int64_t size = 0;  // the size seen at open
   FileError error = FileError::None;
   FileIdentity identity;
-  bool lacked_resources = false;  // the open failed for want of descriptors or memory
+  bool lacked_resources = false;             // the open failed for want of descriptors or memory
   LeftForItsTurn left = LeftForItsTurn::No;  // Opening::Ahead only
 };
 
