@@ -203,7 +203,7 @@ int Run(int argc, const char* const* argv) {
     return *status;
   }
   // Without -R the terminal's sequences are never used.
-  if (options.status_line) SetUpStatusLine();
+  if (options.status_line) SetUpStatusLine(StatusLineTerminal());
   const MallocPtr<RunMemory> memory = NewOrNull<RunMemory>();
   if (!memory) {
     std::fprintf(stderr, "%s: out of memory\n", options.program_name);
