@@ -25,7 +25,8 @@ constexpr int kExitOk = 0;
 constexpr int kExitUsage = 1;  // a bad command line
 constexpr int kExitFile = 4;   // a file cannot be opened, read or written
 
-// Reads and validates the whole command line, then gives the help if asked.
+// Reads and validates the whole command line, then gives the help of -h if
+// asked; --help and --version are answered as soon as they are read.
 // Returns nothing when the run goes on, or the exit status once its
 // messages are written to `out` and `err`.
 std::optional<int> ParseCommandLine(int argc, const char* const* argv, Options& options, FILE* out,
