@@ -42,6 +42,7 @@ TEST(CommandLine, RefusedCommandLinesTouchNothing) {
       {{"out.txt", "--csv=x"}, "korrin : -- : unknown argument\n" + kUsage},
       {{"-x", "--help"}, "korrin : -x : unknown argument\n" + kUsage},  // read before it
       {{"a", "b", "--version"}, "b : korrin : error in parameters - erreur de parametre" + kUsage},
+      {{"--json"}, kUsage},
   };
   for (const Case& c : cases) {
     TempDir dir;
@@ -113,7 +114,7 @@ TEST(CommandLine, HelpAndVersionAnsweredAtOnce) {
     }
     EXPECT_TRUE(o.out.starts_with("Usage: korrin dest_file [OPTION]...\n")) << o.out;
     for (const char* option : {"-e", "-E", "-f", "-F", "-R", "-r", "-h", "-u", "-l", "-o", "-c",
-                               "--help", "--version"}) {
+                               "--csv", "--json", "--help", "--version"}) {
       const std::string named = std::string(" ") + option;
       EXPECT_TRUE(o.out.find(named + " ") != std::string::npos ||
                   o.out.find(named + ",") != std::string::npos)
@@ -140,6 +141,8 @@ TEST(CommandLine, FileFailuresEndWithStatusFour) {
       {{"out.txt"}, "", "Error opening LIST file\n", ""},
       {{"out.txt"}, "missing.lst", "Error opening LIST file\n", ""},
       {{"out.txt"}, ".", "Error reading LIST file\n", kEmptyReport.c_str()},
+      {{"/dev/full", "--csv"}, "empty.lst", "Error writing dest_file : /dev/full\n", nullptr},
+      {{"/dev/full", "--json"}, "empty.lst", "Error writing dest_file : /dev/full\n", nullptr},
   };
   for (const Case& c : cases) {
     WriteFile(dir / "out.txt", "old report");

@@ -30,7 +30,8 @@ void PrintLongHelp(const Options& options, FILE* out) {
   std::fprintf(out, "Usage: %s dest_file [OPTION]...\n", options.program_name);
   std::fputs(
       "Report the generation constants of the program files listed in the file\n"
-      "that the environment variable LIST names, in dest_file: a paged report.\n"
+      "that the environment variable LIST names, in dest_file: a paged report,\n"
+      "or with --csv or --json one record per list line.\n"
       "\n"
       "  -e, -E           English texts (the default)\n"
       "  -f, -F           French texts: progress label, run date, report headings\n"
@@ -40,11 +41,13 @@ void PrintLongHelp(const Options& options, FILE* out) {
       "  -r               the report's title line with its third field\n"
       "  -h               the short help, once the whole command line is valid\n"
       "  -u, -l, -o, -c   accepted, no effect\n"
+      "      --csv        CSV records, a header row first, in place of the report\n"
+      "      --json       JSON Lines records, then a summary, in place of the report\n"
       "      --help       this help, then exit\n"
       "      --version    the version and licence, then exit\n"
       "\n"
       "Letters combine (-fR) and may stand before or after dest_file; of the\n"
-      "language letters, the last one given wins.\n"
+      "language letters, and of --csv and --json, the last one given wins.\n"
       "Exit status: 0 done, 1 a bad command line, 4 a file could not be opened,\n"
       "read or written.\n",
       out);
@@ -114,7 +117,9 @@ std::optional<int> ParseCommandLine(int argc, const char* const* argv, Options& 
       PrintVersion(out);
       return kExitOk;
     }
-    if (argument[0] == '-') {
+    if (word == "--csv" || word == "--json") {
+      options.export_format = word == "--csv" ? ExportFormat::Csv : ExportFormat::Json;
+    } else if (argument[0] == '-') {
       // Any other "--" is refused at its second '-', as a letter.
       if (!TakeOptionLetters(argument, options, err)) return kExitUsage;
     } else if (!have_report_path) {

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "common/language.h"
+#include "report/export.h"
 
 namespace korrin {
 
@@ -18,6 +19,8 @@ struct Options {
   bool status_line = false;             // -R: progress on one terminal line, "1" on every title
   bool title_with_third_field = false;  // -r
   bool help = false;                    // -h
+  // --csv, --json (the last one given): records in place of the report.
+  std::optional<ExportFormat> export_format;
 };
 
 // Exit statuses.
