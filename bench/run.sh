@@ -2,8 +2,9 @@
 # SPDX-License-Identifier: MIT
 # Times korrin against peer tools and floors, interleaving the commands over
 # ROUNDS rounds (default 7), and prints korrin's ratio to each (medians).
-#   bench/run.sh          warm page cache: many, deep, big, missing, dense,
-#                         and the worst cases worst-abc, worst-w, worst-none
+#   bench/run.sh          warm page cache: many (and many with --csv), deep,
+#                         big, missing, dense, and the worst cases worst-abc,
+#                         worst-w, worst-none
 #   COLD=1 bench/run.sh   cold cache: 20 000 files of "many", the caches
 #                         dropped before every timed run
 #   OLD=path/to/korrin    times that build too, as the peer "old"; several
@@ -118,6 +119,8 @@ commands() {
   local list=$CORPUS/$1.lst limit=-1
   [ "$1" = many ] || [ "$1" = cold ] && limit=10240  # the first chunk and a window
   echo "korrin|LIST=$list $KORRIN $OUT/report.txt >/dev/null"
+  # The records in place of the report cost what the report costs.
+  if [ "$1" = many ]; then echo "korrin-csv|LIST=$list $KORRIN $OUT/report.csv --csv >/dev/null"; fi
   for o in "${olds[@]}"; do echo "${o%%|*}|LIST=$list ${o#*|} $OUT/report.txt >/dev/null"; done
   case $1 in
     dense | worst-*)
@@ -178,6 +181,10 @@ for w in $workloads; do
     line+=" korrin/$n $(ratio "${med[korrin]}" "${med[$n]}")"
   done
   printf '  %s\n' "$line"
+  if [ -n "${med[korrin-csv]:-}" ]; then
+    line+=" korrin-csv/korrin $(ratio "${med[korrin-csv]}" "${med[korrin]}")"
+    printf '  %s: korrin-csv/korrin %s\n' "$w" "$(ratio "${med[korrin-csv]}" "${med[korrin]}")"
+  fi
   summary+="${line} rss ${rss}K; "
   unset times med
 done

@@ -38,6 +38,11 @@ TEST(CommandLine, RefusedCommandLinesTouchNothing) {
       {{"out.txt", "-f\xe9"}, "korrin : -\xe9 : unknown argument\n" + kUsage},
       {{"out.txt", "-\x80h"}, "korrin : -\x80 : unknown argument\n" + kUsage},
       {{"out.txt", "-h\xff"}, "korrin : -\xff : unknown argument\n" + kUsage},
+      {{"out.txt", "--other"}, "korrin : -- : unknown argument\n" + kUsage},
+      {{"out.txt", "--csv=x"}, "korrin : -- : unknown argument\n" + kUsage},
+      {{"-x", "--help"}, "korrin : -x : unknown argument\n" + kUsage},  // read before it
+      {{"a", "b", "--version"}, "b : korrin : error in parameters - erreur de parametre" + kUsage},
+      {{"--json"}, kUsage},
   };
   for (const Case& c : cases) {
     TempDir dir;
@@ -81,6 +86,43 @@ TEST(CommandLine, HelpCreatesNoFileAndFollowsTheLanguage) {
   EXPECT_EQ(o.err, "Usage : " + name + " dest_file [-h] \n");
 }
 
+// --help and --version are answered as soon as read: what follows is not
+// looked at, and no destination file is needed or touched.
+TEST(CommandLine, HelpAndVersionAnsweredAtOnce) {
+  struct Case {
+    std::vector<std::string> args;
+    bool version;
+  } const cases[] = {
+      {{"--version"}, true},
+      {{"out.txt", "--version", "-x", "b"}, true},
+      {{"--help"}, false},
+      {{"--help", "--version"}, false},
+      {{"out.txt", "-f", "--help", "-h", "b"}, false},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    WriteFile(dir / "out.txt", "keep me");
+    const Outcome o = RunKorrin({.args = c.args, .list = std::nullopt, .cwd = dir.path()});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.err, "");
+    EXPECT_EQ(ReadFile(dir / "out.txt"), "keep me");
+    EXPECT_FALSE(Exists(dir / "b"));
+    if (c.version) {
+      EXPECT_TRUE(o.out.starts_with("korrin " KORRIN_VERSION "\n")) << o.out;
+      EXPECT_NE(o.out.find("MIT"), std::string::npos);
+      continue;
+    }
+    EXPECT_TRUE(o.out.starts_with("Usage: korrin dest_file [OPTION]...\n")) << o.out;
+    for (const char* option : {"-e", "-E", "-f", "-F", "-R", "-r", "-h", "-u", "-l", "-o", "-c",
+                               "--csv", "--json", "--help", "--version"}) {
+      const std::string named = std::string(" ") + option;
+      EXPECT_TRUE(o.out.find(named + " ") != std::string::npos ||
+                  o.out.find(named + ",") != std::string::npos)
+          << option;
+    }
+  }
+}
+
 TEST(CommandLine, FileFailuresEndWithStatusFour) {
   TempDir dir;
   WriteFile(dir / "empty.lst", "");
@@ -99,6 +141,8 @@ TEST(CommandLine, FileFailuresEndWithStatusFour) {
       {{"out.txt"}, "", "Error opening LIST file\n", ""},
       {{"out.txt"}, "missing.lst", "Error opening LIST file\n", ""},
       {{"out.txt"}, ".", "Error reading LIST file\n", kEmptyReport.c_str()},
+      {{"/dev/full", "--csv"}, "empty.lst", "Error writing dest_file : /dev/full\n", nullptr},
+      {{"/dev/full", "--json"}, "empty.lst", "Error writing dest_file : /dev/full\n", nullptr},
   };
   for (const Case& c : cases) {
     WriteFile(dir / "out.txt", "old report");

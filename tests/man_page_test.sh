@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# The manual page lints clean, and documents every option letter that korrin
-# accepts (found by asking korrin about each printable character).
+# The manual page lints clean, documents every option letter that korrin
+# accepts (found by asking korrin about each printable character) and every
+# long option its --help names, and carries its version.
 #   man_page_test.sh MAN_PAGE KORRIN [EMULATOR...]
 set -u
 man=$1 korrin=$2
@@ -33,5 +34,17 @@ for code in $(seq 33 126); do
   fi
 done
 [ "$accepted" = EFRcefhloru ] || { echo "accepted letters changed: $accepted"; status=1; }
-[ $status -eq 0 ] && echo "man page clean; options documented: $accepted"
+# Every long option that --help names is in OPTIONS too, and the page
+# carries the version that --version prints.
+longs=$("${emulator[@]}" "$korrin" --help | grep -oE -- '--[a-z]+' | sort -u)
+[ -n "$longs" ] || { echo "--help names no long option"; status=1; }
+for long in $longs; do
+  # An entry of its own: the line after a .TP names it.
+  if ! grep -A1 '^\.TP' <<<"$options" | grep -qE '^\.BR? \\-\\-'"${long#--}"'( |$)'; then
+    echo "option $long is in --help but has no entry in OPTIONS"; status=1
+  fi
+done
+version=$("${emulator[@]}" "$korrin" --version | head -1)
+grep -q "^\.TH .*\"$version\"" "$man" || { echo "the man page's title does not say $version"; status=1; }
+[ $status -eq 0 ] && echo "man page clean; options documented: $accepted" $longs
 exit $status

@@ -107,7 +107,7 @@ std::string MakeOwnCgroup() {
     for (const std::string& base :
          controller.empty() ? std::vector<std::string>{"/sys/fs/cgroup", "/sys/fs/cgroup/unified"}
                             : std::vector<std::string>{"/sys/fs/cgroup/" + controller}) {
-      const std::string dir =
+      std::string dir =
           base + (path == "/" ? "" : path) + "/korrin-test-" + std::to_string(getpid());
       if (mkdir(dir.c_str(), 0755) == 0) return dir;
     }
@@ -418,6 +418,7 @@ std::vector<LineRead> TakeAll(int lines) {
                   memory->buffer);
   EXPECT_FALSE(ahead.Stopped());
   std::vector<std::string> paths;
+  paths.reserve(static_cast<size_t>(lines));
   for (int k = 0; k < lines; ++k) paths.push_back(std::to_string(k));
   for (const std::string& path : paths) ahead.Add(ListLine{.text = path});
   ahead.Publish(true);

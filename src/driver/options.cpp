@@ -25,6 +25,44 @@ void PrintHelp(const Options& options, FILE* out, FILE* err) {
   std::fputs("        dest_file : output file \n", out);
 }
 
+// The usage of --help, naming every option.
+void PrintLongHelp(const Options& options, FILE* out) {
+  std::fprintf(out, "Usage: %s dest_file [OPTION]...\n", options.program_name);
+  std::fputs(
+      "Report the generation constants of the program files listed in the file\n"
+      "that the environment variable LIST names, in dest_file: a paged report,\n"
+      "or with --csv or --json one record per list line.\n"
+      "\n"
+      "  -e, -E           English texts (the default)\n"
+      "  -f, -F           French texts: progress label, run date, report headings\n"
+      "  -R               status line: one terminal line shows the latest file\n"
+      "                   opened; every report page opens with the control\n"
+      "                   character 1\n"
+      "  -r               the report's title line with its third field\n"
+      "  -h               the short help, once the whole command line is valid\n"
+      "  -u, -l, -o, -c   accepted, no effect\n"
+      "      --csv        CSV records, a header row first, in place of the report\n"
+      "      --json       JSON Lines records, then a summary, in place of the report\n"
+      "      --help       this help, then exit\n"
+      "      --version    the version and licence, then exit\n"
+      "\n"
+      "Letters combine (-fR) and may stand before or after dest_file; of the\n"
+      "language letters, and of --csv and --json, the last one given wins.\n"
+      "Exit status: 0 done, 1 a bad command line, 4 a file could not be opened,\n"
+      "read or written.\n",
+      out);
+}
+
+void PrintVersion(FILE* out) {
+  std::fputs("korrin " KORRIN_VERSION
+             "\n"
+             "Copyright (c) 2026 The korrin authors\n"
+             "License: MIT <https://opensource.org/licenses/MIT>\n"
+             "This is free software: you are free to change and redistribute it.\n"
+             "There is NO WARRANTY, to the extent permitted by law.\n",
+             out);
+}
+
 // Takes the letters of one argument that begins with '-'. Returns false
 // after reporting a letter outside the table.
 bool TakeOptionLetters(std::string_view argument, Options& options, FILE* err) {
@@ -70,7 +108,19 @@ std::optional<int> ParseCommandLine(int argc, const char* const* argv, Options& 
   bool have_report_path = false;
   for (int k = 1; k < argc; ++k) {
     const char* const argument = argv[k];
-    if (argument[0] == '-') {
+    const std::string_view word = argument;
+    if (word == "--help") {
+      PrintLongHelp(options, out);
+      return kExitOk;
+    }
+    if (word == "--version") {
+      PrintVersion(out);
+      return kExitOk;
+    }
+    if (word == "--csv" || word == "--json") {
+      options.export_format = word == "--csv" ? ExportFormat::Csv : ExportFormat::Json;
+    } else if (argument[0] == '-') {
+      // Any other "--" is refused at its second '-', as a letter.
       if (!TakeOptionLetters(argument, options, err)) return kExitUsage;
     } else if (!have_report_path) {
       options.report_path = argument;

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "common/language.h"
+#include "report/export.h"
 
 namespace korrin {
 
@@ -18,6 +19,8 @@ struct Options {
   bool status_line = false;             // -R: progress on one terminal line, "1" on every title
   bool title_with_third_field = false;  // -r
   bool help = false;                    // -h
+  // --csv, --json (the last one given): records in place of the report.
+  std::optional<ExportFormat> export_format;
 };
 
 // Exit statuses.
@@ -25,7 +28,8 @@ constexpr int kExitOk = 0;
 constexpr int kExitUsage = 1;  // a bad command line
 constexpr int kExitFile = 4;   // a file cannot be opened, read or written
 
-// Reads and validates the whole command line, then gives the help if asked.
+// Reads and validates the whole command line, then gives the help of -h if
+// asked; --help and --version are answered as soon as they are read.
 // Returns nothing when the run goes on, or the exit status once its
 // messages are written to `out` and `err`.
 std::optional<int> ParseCommandLine(int argc, const char* const* argv, Options& options, FILE* out,

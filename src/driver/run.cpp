@@ -22,6 +22,7 @@
 #include "driver/run_date.h"
 #include "driver/status_line.h"
 #include "reader/program_reader.h"
+#include "report/export.h"
 #include "report/report.h"
 
 namespace korrin {
@@ -80,10 +81,12 @@ std::optional<FileIdentity> FileOf(int fd) {
 }
 
 // Where each list line's result goes, in list order: the progress line or
-// the status line, the file's error message, the totals, the report.
+// the status line, the file's error message, the totals, and the report or
+// the records that replace it.
 struct LineOutputs {
   const Options& options;
-  Report& report;
+  Report* report;          // the paged report, or
+  Export* export_records;  // the records of --csv or --json
   Totals totals;
   bool file_errors = false;  // a listed file could not be opened or read
 
@@ -97,7 +100,18 @@ struct LineOutputs {
       ReportFileError(scan.error, path);
       file_errors = true;
     }
-    report.AddProgram(scan.record);
+    if (export_records == nullptr) {
+      report->AddProgram(scan.record);
+      return;
+    }
+    export_records->Add({.line = totals.files_listed,
+                         .path = path,
+                         .opened = scan.opened,
+                         .size = static_cast<uint64_t>(scan.size),
+                         .error = scan.error == FileError::Open   ? ListedFileError::Open
+                                  : scan.error == FileError::Read ? ListedFileError::Read
+                                                                  : ListedFileError::None,
+                         .record = &scan.record});
   }
 };
 
@@ -107,8 +121,8 @@ void ReadOneLineAtATime(ListReader& list, ScanBuffer& buffer, LineOutputs& outpu
   const ScanContext context{&buffer, LargeFileSettings(), nullptr};
   ListLine line;
   for (;;) {
-    if (!list.LineReady())
-      std::fflush(stdout);  // the progress so far shows while the list is awaited
+    // The progress so far shows while the list is awaited.
+    if (!list.LineReady()) std::fflush(stdout);
     if (!list.Next(&line)) return;
     char name[ProgramRecord::kNameWidth + 1];
     ExternalName(line.text, name);
@@ -184,7 +198,9 @@ struct RunMemory {
   static constexpr size_t kListBufferSize = size_t{64} << 10;
   ScanBuffer scan;
   alignas(kPageAlignment) char list[kListBufferSize];
+  char export_records[Export::kBufferSize];  // touched only with --csv or --json
 };
+static_assert(ListLine::kLongestPath <= Export::kLongestPath);
 
 // Closes the list on every path out of the run.
 struct ListDescriptor {
@@ -203,7 +219,7 @@ int Run(int argc, const char* const* argv) {
     return *status;
   }
   // Without -R the terminal's sequences are never used.
-  if (options.status_line) SetUpStatusLine();
+  if (options.status_line) SetUpStatusLine(StatusLineTerminal());
   const MallocPtr<RunMemory> memory = NewOrNull<RunMemory>();
   if (!memory) {
     std::fprintf(stderr, "%s: out of memory\n", options.program_name);
@@ -221,11 +237,19 @@ int Run(int argc, const char* const* argv) {
   }
   char run_date[kRunDateSize];
   FormatToday(options.language, run_date);
-  Report report(report_file.get(),
-                ReportSettings{.language = options.language,
-                               .new_page_code_on_every_title = options.status_line,
-                               .title_with_third_field = options.title_with_third_field,
-                               .run_date = run_date});
+  // The destination file gets the paged report or, with --csv or --json,
+  // the records.
+  std::optional<Report> report;
+  std::optional<Export> export_records;
+  if (options.export_format) {
+    export_records.emplace(report_file.get(), *options.export_format, memory->export_records);
+  } else {
+    report.emplace(report_file.get(),
+                   ReportSettings{.language = options.language,
+                                  .new_page_code_on_every_title = options.status_line,
+                                  .title_with_third_field = options.title_with_third_field,
+                                  .run_date = run_date});
+  }
 
   if (list_path == nullptr) {
     std::printf("Assign LIST not found\n");
@@ -241,7 +265,10 @@ int Run(int argc, const char* const* argv) {
   }
   const RunFiles files = FilesOfTheRun(fileno(report_file.get()), list_file.fd);
   const int workers = WorkersForThisRun(files);
-  LineOutputs outputs{.options = options, .report = report, .totals = {}};
+  LineOutputs outputs{.options = options,
+                      .report = report ? &*report : nullptr,
+                      .export_records = export_records ? &*export_records : nullptr,
+                      .totals = {}};
   ListReader list(list_file.fd, memory->list, sizeof memory->list);
   if (workers > 0) {
     const ReadAheadSettings settings{.workers = workers, .large_files = LargeFileSettings()};
@@ -249,9 +276,16 @@ int Run(int argc, const char* const* argv) {
     ReadAheadOnTheList(list, ahead, outputs);
   }
   ReadOneLineAtATime(list, memory->scan, outputs);  // all of it, or what is left
-  report.Finish(outputs.totals);
-  const bool write_ok = !report.WriteFailed() && !std::ferror(report_file.get()) &&
-                        std::fclose(report_file.release()) == 0;
+  bool write_failed;
+  if (export_records) {
+    export_records->Finish(outputs.totals);
+    write_failed = export_records->WriteFailed();
+  } else {
+    report->Finish(outputs.totals);
+    write_failed = report->WriteFailed();
+  }
+  const bool write_ok =
+      !write_failed && !std::ferror(report_file.get()) && std::fclose(report_file.release()) == 0;
   int exit_status = outputs.file_errors ? kExitFile : kExitOk;
   if (list.Failed()) {
     std::printf("Error reading LIST file\n");

@@ -2,8 +2,10 @@
 #include "driver/status_line.h"
 
 #include <termcap.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace korrin {
 namespace {
@@ -11,7 +13,6 @@ namespace {
 // Terminal state, set once by SetUpStatusLine.
 struct Terminal {
   const TerminalLibrary* library = nullptr;
-  char name[256] = {};  // nothing fills it: the lookup uses the empty name
   char entry[1024] = {};
   char strings[256] = {};  // where the library copies the sequences
   char* strings_end = nullptr;
@@ -42,9 +43,18 @@ const TerminalLibrary& SystemTerminalLibrary() {
   return library;
 }
 
-void SetUpStatusLine(const TerminalLibrary& library) {
+const char* StatusLineTerminal() {
+  const char* name = std::getenv("TERM");
+  return isatty(STDOUT_FILENO) == 1 && name != nullptr ? name : "";
+}
+
+void SetUpStatusLine(const char* terminal_name, const TerminalLibrary& library) {
   terminal.library = &library;
-  library.load_entry(terminal.entry, terminal.name);  // a failure only leaves both null
+  // An unknown terminal falls back on the empty name, whose failure only
+  // leaves both sequences null.
+  if (terminal_name[0] == '\0' || library.load_entry(terminal.entry, terminal_name) != 1) {
+    library.load_entry(terminal.entry, "");
+  }
   terminal.strings_end = terminal.strings;
   terminal.cursor_up = library.get_string("up", &terminal.strings_end);
   terminal.clear_line = library.get_string("ce", &terminal.strings_end);

@@ -15,10 +15,17 @@ struct TerminalLibrary {
 // The system's curses library.
 const TerminalLibrary& SystemTerminalLibrary();
 
+// The terminal the sequences are looked up for: the one TERM names when
+// standard output is a terminal; otherwise the empty name, so that what -R
+// writes to a file or a pipe does not depend on TERM.
+const char* StatusLineTerminal();
+
 // Looks up the cursor-up ("up") and clear-line ("ce") sequences once, for
-// the empty terminal name. Runs first of all, on every run, whatever the
-// options.
-void SetUpStatusLine(const TerminalLibrary& library = SystemTerminalLibrary());
+// `terminal_name`; when that is empty or the library knows no such
+// terminal, for the empty name. Runs once, before the first file is
+// announced, and only with -R.
+void SetUpStatusLine(const char* terminal_name,
+                     const TerminalLibrary& library = SystemTerminalLibrary());
 
 // Writes `text` to standard output, then the cursor-up and clear-line
 // sequences, through the same buffered stream.
