@@ -67,11 +67,4 @@ void ShowStatus(const char* text) {
   terminal.library->put_string(terminal.clear_line, 1, PutTerminalByte);
 }
 
-const char* CursorUpSequence() {
-  return terminal.cursor_up;
-}
-const char* ClearLineSequence() {
-  return terminal.clear_line;
-}
-
 }  // namespace korrin

@@ -31,8 +31,4 @@ void SetUpStatusLine(const char* terminal_name,
 // sequences, through the same buffered stream.
 void ShowStatus(const char* text);
 
-// For the tests only: the sequences found by SetUpStatusLine, or null.
-const char* CursorUpSequence();
-const char* ClearLineSequence();
-
 }  // namespace korrin
