@@ -84,13 +84,34 @@ std::string DeepDirectory() {
   return path;
 }
 
-const std::string kList3 = "a.cbl\nx.cbl\na.cbl\n";
-// The machine fails on x.cbl: a message, the run goes on, status 4. A read
-// that fails past the first chunk counts the file whole; its block is lost.
-const std::string kOpenFails =
-    Processed({"a.cbl"}) + "Error opening file : x.cbl\n" + Processed({"a.cbl"});
-const std::string kReadFails =
-    Processed({"a.cbl", "x.cbl"}) + "Error reading file : x.cbl\n" + Processed({"a.cbl"});
+// What a.cbl, x.cbl, a.cbl give when the machine fails on x.cbl (its block
+// at 25 000 of 30 000 bytes, past the first read), or not.
+struct OnXOutcome {
+  std::string out;
+  int status;
+  long long size;
+  const char* names;
+};
+// A message, the run goes on, status 4. A read that fails past the first
+// chunk counts the file whole; its block is lost.
+const OnXOutcome kOpenFails = {
+    Processed({"a.cbl"}) + "Error opening file : x.cbl\n" + Processed({"a.cbl"}), 4, 534, "A A "};
+const OnXOutcome kReadFails = {
+    Processed({"a.cbl", "x.cbl"}) + "Error reading file : x.cbl\n" + Processed({"a.cbl"}), 4, 30534,
+    "A A "};
+const OnXOutcome kWhole = {Processed({"a.cbl", "x.cbl", "a.cbl"}), 0, 30534, "A X A "};
+
+Case OnX(const char* name, const char* faults, const OnXOutcome& outcome) {
+  return {.name = name,
+          .list = "a.cbl\nx.cbl\na.cbl\n",
+          .setup = TwoPrograms,
+          .faults = faults,
+          .out = outcome.out,
+          .status = outcome.status,
+          .files = 3,
+          .size = outcome.size,
+          .names = outcome.names};
+}
 
 const Case kCases[] = {
     // The list's lines.
@@ -246,69 +267,13 @@ const Case kCases[] = {
      .names = Repeat("A ", 2)},
 
     // The machine fails.
-    {.name = "OpenEio",
-     .list = kList3,
-     .setup = TwoPrograms,
-     .faults = "x.cbl=open-eio",
-     .out = kOpenFails,
-     .status = 4,
-     .files = 3,
-     .size = 534,
-     .names = "A A "},
-    {.name = "OpenEmfile",
-     .list = kList3,
-     .setup = TwoPrograms,
-     .faults = "x.cbl=open-emfile",
-     .out = kOpenFails,
-     .status = 4,
-     .files = 3,
-     .size = 534,
-     .names = "A A "},
-    {.name = "OpenEnfile",
-     .list = kList3,
-     .setup = TwoPrograms,
-     .faults = "x.cbl=open-enfile",
-     .out = kOpenFails,
-     .status = 4,
-     .files = 3,
-     .size = 534,
-     .names = "A A "},
-    {.name = "OpenEnomem",
-     .list = kList3,
-     .setup = TwoPrograms,
-     .faults = "x.cbl=open-enomem",
-     .out = kOpenFails,
-     .status = 4,
-     .files = 3,
-     .size = 534,
-     .names = "A A "},
-    {.name = "FstatFails",
-     .list = kList3,
-     .setup = TwoPrograms,
-     .faults = "x.cbl=fstat-eio",
-     .out = kOpenFails,
-     .status = 4,
-     .files = 3,
-     .size = 534,
-     .names = "A A "},
-    {.name = "ReadEioMidway",
-     .list = kList3,
-     .setup = TwoPrograms,
-     .faults = "x.cbl=read-eio-after:12000",
-     .out = kReadFails,
-     .status = 4,
-     .files = 3,
-     .size = 30534,
-     .names = "A A "},
-    {.name = "ReadEioAtOnce",
-     .list = kList3,
-     .setup = TwoPrograms,
-     .faults = "x.cbl=read-eio-after:0",
-     .out = kReadFails,
-     .status = 4,
-     .files = 3,
-     .size = 30534,
-     .names = "A A "},
+    OnX("OpenEio", "x.cbl=open-eio", kOpenFails),
+    OnX("OpenEmfile", "x.cbl=open-emfile", kOpenFails),
+    OnX("OpenEnfile", "x.cbl=open-enfile", kOpenFails),
+    OnX("OpenEnomem", "x.cbl=open-enomem", kOpenFails),
+    OnX("FstatFails", "x.cbl=fstat-eio", kOpenFails),
+    OnX("ReadEioMidway", "x.cbl=read-eio-after:12000", kReadFails),
+    OnX("ReadEioAtOnce", "x.cbl=read-eio-after:0", kReadFails),
     // 0, 1, 2, the report and the list: no descriptor left for a program.
     {.name = "NoDescriptorLeft",
      .list = Repeat("a.cbl\n", 3),
@@ -319,47 +284,13 @@ const Case kCases[] = {
      .files = 3,
      .own_descriptors = true},
     // Interrupted calls are retried; a short read is not the end.
-    {.name = "OpenInterrupted",
-     .list = kList3,
-     .setup = TwoPrograms,
-     .faults = "x.cbl=open-eintr",
-     .out = Processed({"a.cbl", "x.cbl", "a.cbl"}),
-     .files = 3,
-     .size = 30534,
-     .names = "A X A "},
-    {.name = "ReadInterrupted",
-     .list = kList3,
-     .setup = TwoPrograms,
-     .faults = "x.cbl=read-eintr",
-     .out = Processed({"a.cbl", "x.cbl", "a.cbl"}),
-     .files = 3,
-     .size = 30534,
-     .names = "A X A "},
-    {.name = "ShortReads",
-     .list = kList3,
-     .setup = TwoPrograms,
-     .faults = "x.cbl=read-max:100",
-     .out = Processed({"a.cbl", "x.cbl", "a.cbl"}),
-     .files = 3,
-     .size = 30534,
-     .names = "A X A "},
-    {.name = "ShortReadsInterrupted",
-     .list = kList3,
-     .setup = TwoPrograms,
-     .faults = "x.cbl=read-max:3000,read-eintr",
-     .out = Processed({"a.cbl", "x.cbl", "a.cbl"}),
-     .files = 3,
-     .size = 30534,
-     .names = "A X A "},
+    OnX("OpenInterrupted", "x.cbl=open-eintr", kWhole),
+    OnX("ReadInterrupted", "x.cbl=read-eintr", kWhole),
+    OnX("ShortReads", "x.cbl=read-max:100", kWhole),
+    OnX("ShortReadsInterrupted", "x.cbl=read-max:3000,read-eintr", kWhole),
     // The size seen at open is 0: reads go on until one returns 0.
-    {.name = "ShortReadsOfASizeZeroFile",
-     .list = kList3,
-     .setup = TwoPrograms,
-     .faults = "x.cbl=size-zero,read-max:100",
-     .out = Processed({"a.cbl", "x.cbl", "a.cbl"}),
-     .files = 3,
-     .size = 534,
-     .names = "A X A "},
+    OnX("ShortReadsOfASizeZeroFile", "x.cbl=size-zero,read-max:100",
+        {kWhole.out, 0, 534, "A X A "}),
 };
 
 // Fails with the first byte at which `actual` differs from `expected`, and
