@@ -52,10 +52,10 @@ TEST(LineReading, WhatAnOpenAheadLeavesForItsTurn) {
       {dir / "missing.cbl", AtTurn::Nothing, false},
       {dir / "loop", AtTurn::Nothing, false},  // a loop of links: the path's own failure
       {dir / "report.txt", AtTurn::Read, false},
-      {dir.path(), AtTurn::Read, false},  // no regular file: opened only when its turn comes
-      {dir / "fifo", AtTurn::Read, false},
-      {dir / "socket", AtTurn::Read, false},
-      {"/dev/null", AtTurn::Read, false},
+      {dir.path(), AtTurn::Read, false},         // no regular file: opened only when its turn comes
+      {dir / "fifo", AtTurn::ReadAlone, false},  // opening it may release a writer
+      {dir / "socket", AtTurn::ReadAlone, false},
+      {"/dev/null", AtTurn::ReadAlone, false},
       {"/dev/fd/" + std::to_string(held), AtTurn::ReadAlone, false},
       {"/dev/fd/" + std::to_string(pipe_ends[0]), AtTurn::ReadAlone, false},
       {"/proc/self/status", AtTurn::ReadAlone, false},

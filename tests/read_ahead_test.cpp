@@ -81,15 +81,15 @@ void FeedList(const std::string& list, const std::function<void(int line)>& betw
 }
 
 // A process beside korrin that waits to write to the FIFO "fifo" and, once
-// korrin opens it, cuts "X.victim", as a writer released by the open
-// might change what it has written.
+// korrin opens it, cuts "X.victim" and removes "gone.cbl", as a writer
+// released by the open might change what it has written.
 void WriterReleasedByTheFifo() {
   if (fork() != 0) return;
   const int null = open("/dev/null", O_WRONLY);
   dup2(null, 1);
   dup2(null, 2);
   const int fifo = open("fifo", O_WRONLY);  // until a reader opens it
-  if (truncate("X.victim", 0) != 0) _exit(1);
+  if (truncate("X.victim", 0) != 0 || unlink("gone.cbl") != 0) _exit(1);
   close(fifo);
   _exit(0);
 }
@@ -224,6 +224,12 @@ const ListCase kCases[] = {
     // while it is read.
     {.name = "AFifoIsOpenedOnlyAtItsTurn",
      .list = "a.cbl\nX.victim\nfifo\n" + Repeat("a.cbl\n", 20),
+     .fifo_writer = true},
+    // Opened when its turn comes, the FIFO releases the writer, which
+    // removes a file listed after it; the workers had read that file while
+    // the large victim was read.
+    {.name = "AFifosWriterChangesALaterFile",
+     .list = "X.victim\nfifo\n" + Repeat("x.cbl\n", 20) + "gone.cbl\n",
      .fifo_writer = true},
     // Without openat2 a worker cannot tell a link to a descriptor from
     // another file: korrin reads one line at a time.
@@ -443,7 +449,8 @@ void AwaitUpTo(const std::atomic<bool>& done, std::chrono::milliseconds limit) {
   while (!done && std::chrono::steady_clock::now() < until) usleep(1000);
 }
 
-// Line 1 must be read alone: once its turn comes, no worker reads ahead.
+// Line 1 must be read alone: once its turn comes, no worker reads ahead,
+// and every later line is read when its turn comes.
 // Every read ahead after it waits for line 1's read when its line's turn comes (or 200 ms),
 // so a worker still running is inside one then, every time.
 TEST(Engine, TheWorkersStopBeforeALineReadAlone) {
@@ -452,8 +459,10 @@ TEST(Engine, TheWorkersStopBeforeALineReadAlone) {
   std::atomic<bool> line_1_read{false};
   int inside_during_line_1 = -1;
   int ahead_reads_before = -1;
+  int later_lines_read_at_their_turn = 0;  // on the run's thread only, the workers stopped
   s.read = [&](int line, Reading reading) {
     if (reading == Reading::AtItsTurn) {
+      if (line >= 2) ++later_lines_read_at_their_turn;
       if (line == 1) {
         inside_during_line_1 = s.inside_ahead;
         ahead_reads_before = s.ahead_reads;
@@ -469,6 +478,8 @@ TEST(Engine, TheWorkersStopBeforeALineReadAlone) {
   };
   const std::vector<LineRead> taken = TakeAll(40);
   EXPECT_EQ(inside_during_line_1, 0);
+  // What the workers read of the lines after it is read again.
+  EXPECT_EQ(later_lines_read_at_their_turn, 38);
   for (int k = 0; k < 40; ++k) EXPECT_EQ(taken[static_cast<size_t>(k)].scan.size, 100 + k);
   script = nullptr;
 }

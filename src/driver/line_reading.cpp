@@ -9,8 +9,8 @@ namespace {
 
 // What an open ahead leaves for the run's thread, in the order of
 // LeftForItsTurn.
-constexpr AtTurn kAtTurnFor[] = {AtTurn::Nothing, AtTurn::Read, AtTurn::ReadAlone,
-                                 AtTurn::ReadAlone, AtTurn::Read};
+constexpr AtTurn kAtTurnFor[] = {AtTurn::Nothing,   AtTurn::Read,      AtTurn::ReadAlone,
+                                 AtTurn::ReadAlone, AtTurn::ReadAlone, AtTurn::Read};
 static_assert(std::size(kAtTurnFor) == static_cast<size_t>(LeftForItsTurn::Unsure) + 1);
 
 }  // namespace

@@ -23,10 +23,12 @@ class OwnFiles {
 // What the run's thread must still do with a line read ahead when it
 // takes the line.
 enum class AtTurn {
-  Nothing,    // the line is read
-  Read,       // read it now: the run writes its file, or it is no regular file
-  ReadAlone,  // stop the workers for good, then read it: its meaning depends
-              // on the reading process, or its open lacked what workers hold
+  Nothing,  // the line is read
+  Read,     // read it now: the run writes its file, or it is a directory
+  // Stop the workers for good, then read it and every line after it when
+  // its turn comes: its meaning depends on the reading process, opening it
+  // may act on other processes, or its open lacked what workers hold.
+  ReadAlone,
 };
 
 enum class Reading { Ahead, AtItsTurn };

@@ -73,7 +73,9 @@ bool ReadAhead::StartWorker() {
 }
 
 // Each worker ends once done with what it holds; from then on the run's
-// thread is the process's only one.
+// thread is the process's only one. The lines after the one being taken
+// are read again when their turn comes: what made the run stop (a FIFO's
+// writer released, say) may have changed their files since.
 void ReadAhead::StopWorkers() {
   {
     const std::lock_guard<std::mutex> lock(mutex_);
@@ -85,6 +87,8 @@ void ReadAhead::StopWorkers() {
     workers_[k].own_buffer.reset();
   }
   worker_count_ = 0;
+  if (!slots_) return;
+  for (uint64_t line = taken_; line < queued_; ++line) Slot(line).read = false;
 }
 
 void* ReadAhead::WorkerMain(void* reader) {

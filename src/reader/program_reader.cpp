@@ -56,7 +56,9 @@ constexpr int kOpenFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 int OpenRefusingProcessLinks(const char* path, int flags) {
 #if defined(KORRIN_HAVE_OPENAT2)
   open_how how = {};
-  how.flags = static_cast<uint64_t>(flags);
+  // The raw call does not add O_LARGEFILE as open64 does: without it a
+  // 32-bit kernel refuses files of 2 GiB and more.
+  how.flags = static_cast<uint64_t>(flags | O_LARGEFILE);
   how.resolve = RESOLVE_NO_MAGICLINKS;
   long fd;
   do {
@@ -72,17 +74,19 @@ int OpenRefusingProcessLinks(const char* path, int flags) {
 }
 
 // A path whose status says it is no regular file: whether it is reached
-// through a link to a descriptor. An O_PATH open resolves the path without
-// opening the file, so a FIFO's writer sees no reader.
-LeftForItsTurn NotRegular(const char* path) {
+// through a link to a descriptor, else what opening it may do. An O_PATH
+// open resolves the path without opening the file, so a FIFO's writer sees
+// no reader.
+LeftForItsTurn NotRegular(const char* path, mode_t mode) {
 #if defined(O_PATH)
   const int fd = OpenRefusingProcessLinks(path, O_PATH | O_CLOEXEC);
   if (fd >= 0) {
     close(fd);
-    return LeftForItsTurn::NotARegularFile;
+    return S_ISDIR(mode) ? LeftForItsTurn::ADirectory : LeftForItsTurn::MayActOnOthers;
   }
 #else
   (void)path;
+  (void)mode;
 #endif
   return LeftForItsTurn::DependsOnTheReader;
 }
@@ -114,7 +118,7 @@ OpenedProgram OpenAhead(const char* path) {
     return file;  // else the path's own failure: missing, no permission, a loop
   }
   if (!S_ISREG(st.st_mode)) {
-    file.left = NotRegular(path);
+    file.left = NotRegular(path, st.st_mode);
     return file;
   }
   file.fd = OpenRefusingProcessLinks(path, kOpenFlags);

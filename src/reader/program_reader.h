@@ -48,7 +48,10 @@ enum class Opening {
 // Why an open ahead left a file for its line's turn.
 enum class LeftForItsTurn {
   No,
-  NotARegularFile,  // a FIFO, a device, a socket, a directory: opening it may act on it
+  ADirectory,  // opened when its line's turn comes: no regular file
+  // A FIFO, a device or a socket: opening it may act on other processes
+  // (release a FIFO's writer, say), which may then change later files.
+  MayActOnOthers,
   // Its meaning depends on the process reading it: a file of /proc, /sys or
   // a cgroup, or a path through /dev/fd/N, /proc/self/fd/N or /dev/stdin.
   DependsOnTheReader,
