@@ -89,7 +89,7 @@ void WriterReleasedByTheFifo() {
   dup2(null, 1);
   dup2(null, 2);
   const int fifo = open("fifo", O_WRONLY);  // until a reader opens it
-  if (truncate("X.victim", 0) != 0 || unlink("gone.cbl") != 0) _exit(1);
+  if (unlink("gone.cbl") != 0 || truncate("X.victim", 0) != 0) _exit(1);
   close(fifo);
   _exit(0);
 }

@@ -17,8 +17,9 @@ constexpr size_t kWorkerStack = size_t{1} << 20;
 constexpr size_t kWorkerStack = size_t{128} << 10;
 #endif
 
-// The blocks the process has read from a disk: a read served by the page
-// cache reads none, and waiting for the mutex reads none either.
+// The blocks of 512 bytes the process has read from a disk: a read served
+// by the page cache reads none, and waiting for the mutex reads none either.
+constexpr long kBlocksPerPage = 8;
 long BlocksReadFromDisk() {
   struct rusage usage;
   return getrusage(RUSAGE_SELF, &usage) == 0 ? usage.ru_inblock : 0;
@@ -194,9 +195,9 @@ void ReadAhead::Reader::Withdraw(SegmentSearch&) {
 
 // Rather than sleep until the oldest line is read, the run's thread reads
 // the next unclaimed lines, the oldest among them when no worker has
-// claimed it, or helps a search. Returns whether it had to wait at all.
-bool ReadAhead::WaitFor(const QueuedLine& line) {
-  if (line.read) return false;
+// claimed it, or helps a search.
+void ReadAhead::WaitFor(const QueuedLine& line) {
+  if (line.read) return;
   std::unique_lock<std::mutex> lock(mutex_);
   while (!line.read) {
     Reader* owner = nullptr;
@@ -210,7 +211,6 @@ bool ReadAhead::WaitFor(const QueuedLine& line) {
       main_waiting_ = false;
     }
   }
-  return true;
 }
 
 // A file read when its line's turn comes whose open lacked descriptors or memory is read
@@ -229,20 +229,19 @@ void ReadAhead::ReadAtItsTurn(QueuedLine& line) {
   line.scan = read.scan;
 }
 
-// One more worker lets one more read wait with the others when the lines
-// the run takes were mostly not read yet and the process read from a disk
-// meanwhile: in the page cache more workers would only contend.
-void ReadAhead::AddWorkerIfReadsWaitForTheDisk(bool waited) {
-  waits_since_look_ += waited ? 1 : 0;
+// One more worker lets one more read wait for the disk with the others,
+// when the lines taken since the last look read a page each from a disk on
+// average: what the page cache holds reads no block, and there more
+// workers would only contend.
+void ReadAhead::AddWorkerIfReadsWaitForTheDisk() {
   if (++takes_since_look_ < kLinesPerLook) return;
   const long blocks = BlocksReadFromDisk();
-  if (blocks > disk_blocks_at_look_ && waits_since_look_ >= kLinesPerLook / 2 &&
+  if (blocks - disk_blocks_at_look_ >= kLinesPerLook * kBlocksPerPage &&
       worker_count_ < kMaxWorkers) {
     StartWorker();
   }
   disk_blocks_at_look_ = blocks;
   takes_since_look_ = 0;
-  waits_since_look_ = 0;
 }
 
 const QueuedLine& ReadAhead::TakeOldest() {
@@ -252,12 +251,12 @@ const QueuedLine& ReadAhead::TakeOldest() {
     if (!oldest.read || oldest.at_turn != AtTurn::Nothing) ReadAtItsTurn(oldest);
     return oldest;
   }
-  const bool waited = WaitFor(oldest);
+  WaitFor(oldest);
   // From a line that depends on the reading process on, the process has one
   // thread, as a run of one line at a time has.
   if (oldest.at_turn == AtTurn::ReadAlone) StopWorkers();
   if (oldest.at_turn != AtTurn::Nothing) ReadAtItsTurn(oldest);
-  if (!Stopped()) AddWorkerIfReadsWaitForTheDisk(waited);
+  if (!Stopped()) AddWorkerIfReadsWaitForTheDisk();
   return oldest;
 }
 

@@ -112,9 +112,9 @@ class ReadAhead {
   void ReadClaimedLine(std::unique_lock<std::mutex>& lock, Reader& self);
   void HelpSearch(std::unique_lock<std::mutex>& lock, Reader& owner, Reader& self);
   Reader* SearchToHelp();
-  bool WaitFor(const QueuedLine& line);
+  void WaitFor(const QueuedLine& line);
   void ReadAtItsTurn(QueuedLine& line);
-  void AddWorkerIfReadsWaitForTheDisk(bool waited);
+  void AddWorkerIfReadsWaitForTheDisk();
 
   const ReadAheadSettings settings_;
   const OwnFiles own_files_;
@@ -127,7 +127,6 @@ class ReadAhead {
   uint64_t queued_ = 0;  // lines before it are in their slots
   uint64_t taken_ = 0;   // lines before it are taken
   int takes_since_look_ = 0;
-  int waits_since_look_ = 0;  // takes whose line was not read yet
   long disk_blocks_at_look_ = 0;
 
   // Guarded by mutex_, as is each queued line's `read` and each reader's
