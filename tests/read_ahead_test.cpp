@@ -252,7 +252,7 @@ class SameOutcome : public testing::TestWithParam<ListCase> {
               Repeat(std::string(57, '.') + "WORKING", (12 << 20) / 64) + "WORKINGX 12345");
     WriteFile(dir / kLongName, kSmallProgram);
     WriteFile(dir / "Threads:\t1", kSmallProgram);
-    symlink("/dev/fd/5", (dir / "fd5.lnk").c_str());
+    ASSERT_EQ(symlink("/dev/fd/5", (dir / "fd5.lnk").c_str()), 0);
     mkfifo((dir / "fifo").c_str(), 0600);
     mkdir((dir / "sub").c_str(), 0700);
   }
