@@ -98,15 +98,23 @@ void* ReadAhead::WorkerMain(void* reader) {
   return nullptr;
 }
 
+// One step of work for any thread: the next unclaimed line, or else a
+// segment of an offered search. False when there was neither.
+bool ReadAhead::ReadALineOrHelpASearch(std::unique_lock<std::mutex>& lock, Reader& self) {
+  if (claimed_ < published_) {
+    ReadClaimedLine(lock, self);
+    return true;
+  }
+  Reader* const owner = SearchToHelp();
+  if (owner == nullptr) return false;
+  HelpSearch(lock, *owner, self);
+  return true;
+}
+
 void ReadAhead::Work(Reader& self) {
   std::unique_lock<std::mutex> lock(mutex_);
   while (!stopping_) {
-    Reader* owner = nullptr;
-    if (claimed_ < published_) {
-      ReadClaimedLine(lock, self);
-    } else if ((owner = SearchToHelp()) != nullptr) {
-      HelpSearch(lock, *owner, self);
-    } else {
+    if (!ReadALineOrHelpASearch(lock, self)) {
       ++idle_workers_;
       work_ready_.wait(lock);
       --idle_workers_;
@@ -200,16 +208,10 @@ void ReadAhead::WaitFor(const QueuedLine& line) {
   if (line.read) return;
   std::unique_lock<std::mutex> lock(mutex_);
   while (!line.read) {
-    Reader* owner = nullptr;
-    if (claimed_ < published_) {
-      ReadClaimedLine(lock, main_);
-    } else if ((owner = SearchToHelp()) != nullptr) {
-      HelpSearch(lock, *owner, main_);
-    } else {
-      main_waiting_ = true;
-      main_wakes_.wait(lock);
-      main_waiting_ = false;
-    }
+    if (ReadALineOrHelpASearch(lock, main_)) continue;
+    main_waiting_ = true;
+    main_wakes_.wait(lock);
+    main_waiting_ = false;
   }
 }
 

@@ -107,10 +107,11 @@ class ReadAhead {
   void StopWorkers();
   static void* WorkerMain(void* reader);
   void Work(Reader& self);
-  // Both take `lock` held, release it while they read, and hold it again
+  // All three take `lock` held, release it while they read, and hold it again
   // when they return.
   void ReadClaimedLine(std::unique_lock<std::mutex>& lock, Reader& self);
   void HelpSearch(std::unique_lock<std::mutex>& lock, Reader& owner, Reader& self);
+  bool ReadALineOrHelpASearch(std::unique_lock<std::mutex>& lock, Reader& self);
   Reader* SearchToHelp();
   void WaitFor(const QueuedLine& line);
   void ReadAtItsTurn(QueuedLine& line);
