@@ -8,11 +8,14 @@
 #   COLD=1 bench/run.sh   cold cache: 20 000 files of "many", the caches
 #                         dropped before every timed run
 #   OLD=path/to/korrin    times that build too, as the peer "old"; several
-#                         builds as OLD="name=path name=path"
+#                         builds as OLD="name=path name=path" (bench/build-peer.sh
+#                         builds a past revision, its buffers aligned as korrin's)
 #   WORKLOADS="many deep" only these workloads
 # Before timing, it prints where each program's reads land in its buffers
-# (strace): a read into a destination that is not 64-byte aligned copies
-# several times slower, so a peer that is misaligned by chance is no peer.
+# (strace), and what a read's place costs on this machine: the kernel's copy
+# into a destination off a 64-byte boundary is several times slower on some
+# processors and a little faster on others, so a peer that is placed
+# differently by chance is no peer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROUNDS=${ROUNDS:-7}
@@ -42,7 +45,7 @@ install_if_missing strace strace || { have_strace=0; echo "bench: strace not ins
 cmake -S . -B build/release $(command -v ninja >/dev/null && echo -G Ninja) \
   -DCMAKE_BUILD_TYPE=Release -DKORRIN_TESTS=OFF >/dev/null
 cmake --build build/release --target korrin >/dev/null
-for tool in make_corpus floor evict; do g++ -O2 -std=c++20 -o "$OUT/$tool" "bench/$tool.cpp"; done
+for tool in make_corpus floor evict copy_alignment; do g++ -O2 -std=c++20 -o "$OUT/$tool" "bench/$tool.cpp"; done
 
 # The builds of korrin timed as peers: "name|path" lines.
 olds=()
@@ -98,6 +101,8 @@ if [ $have_strace = 1 ]; then
   done
   alignment floor sh -c "$OUT/floor -1 < $OUT/align.lst"
 fi
+echo "what a read's place costs here (bench/copy_alignment.cpp, on the big file):"
+"$OUT/copy_alignment" "$(cat "$CORPUS/big.lst")"
 
 # Empties the caches before a cold run: all of them as root, else the page
 # cache of the listed files.

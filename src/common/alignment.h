@@ -8,7 +8,9 @@ namespace korrin {
 // aligned runs several times slower: the kernel's copy out of the page cache
 // leaves its fast path (and malloc puts large blocks 16 bytes past a page).
 // So every buffer that a read fills starts on a page, and reads land at
-// multiples of kReadAlignment in it.
+// multiples of kReadAlignment in it. Some processors copy the other way
+// round, an aligned destination a few percent slower (bench/copy_alignment.cpp
+// measures the machine it runs on); that is the smaller loss to risk.
 constexpr int kPageAlignment = 4096;
 constexpr int kReadAlignment = 64;
 
