@@ -24,6 +24,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "korrin_process.h"
@@ -306,8 +307,16 @@ TEST_P(SameOutcome, AsOneLineAtATime) {
   };
   const auto [pinned, pinned_report] = run(true);
   const std::vector<std::string> pinned_opens = OpenLog(open_log);
-  const auto [spread, spread_report] = run(false);
-  const std::vector<std::string> spread_opens = OpenLog(open_log);
+  const bool wants_a_worker =
+      c.slow && !OnOneProcessor() && !UnderValgrind() && korrin::CanOpenAhead();
+  auto [spread, spread_report] = run(false);
+  std::vector<std::string> spread_opens = OpenLog(open_log);
+  // On a loaded machine the run's thread may read every line before a
+  // woken worker is scheduled: the row is run again until one took part.
+  for (int tries = 1; wants_a_worker && !AnyWorker(spread_opens) && tries < 5; ++tries) {
+    std::tie(spread, spread_report) = run(false);
+    spread_opens = OpenLog(open_log);
+  }
   if (!cgroup.empty()) rmdir(cgroup.c_str());
   EXPECT_EQ(spread.out, pinned.out);
   EXPECT_EQ(spread.err, pinned.err);
@@ -318,7 +327,7 @@ TEST_P(SameOutcome, AsOneLineAtATime) {
   if (!c.more_env.empty()) {
     EXPECT_FALSE(AnyWorker(spread_opens));
   }
-  if (c.slow && !OnOneProcessor() && !UnderValgrind() && korrin::CanOpenAhead()) {
+  if (wants_a_worker) {
     EXPECT_TRUE(AnyWorker(spread_opens));
   }
 }
