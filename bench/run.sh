@@ -31,7 +31,7 @@ mkdir -p "$OUT"
 install_if_missing() {  # COMMAND PACKAGE
   command -v "$1" >/dev/null && return 0
   if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
-    { apt-get install -y -qq "$2" || { apt-get update -qq && apt-get install -y -qq "$2"; }; } \
+    { apt-get install -y -qq "$2" || { apt-get update -qq; apt-get install -y -qq "$2"; }; } \
       >/dev/null 2>&1 || true
   fi
   command -v "$1" >/dev/null

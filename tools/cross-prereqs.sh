@@ -23,10 +23,17 @@ missing() {
   exit 77
 }
 
+# Refreshes the package lists. A mirror caught mid-sync fails a few of its
+# indexes and apt-get update says so, but the others are refreshed: whether
+# the packages can be had is for the install to tell.
+update_package_lists() {
+  apt-get update -qq >/dev/null 2>&1 || true
+}
+
 # apt-get knows the target's packages once its architecture is added.
 add_architecture() {
   dpkg --print-foreign-architectures | grep -qx "$arch" && return 0
-  dpkg --add-architecture "$arch" && apt-get update -qq >/dev/null 2>&1
+  dpkg --add-architecture "$arch" && update_package_lists
 }
 
 packages=()
@@ -39,7 +46,7 @@ if [ "$arch" = i386 ] &&
 fi
 if [ ${#packages[@]} -gt 0 ]; then
   can_install || missing "${packages[*]}" "apt-get install ${packages[*]}"
-  { apt-get update -qq && add_architecture && apt-get install -y -qq "${packages[@]}"; } \
+  { update_package_lists && add_architecture && apt-get install -y -qq "${packages[@]}"; } \
     >/dev/null 2>&1 || missing "${packages[*]}" "apt-get install ${packages[*]} failed"
 fi
 
