@@ -1,7 +1,11 @@
 // SPDX-License-Identifier: MIT
 // What the report prints for one line of the list: the program's name and,
-// when its constant block was found, the generation constants decoded from it.
+// when its constant block was found, the generation constants decoded from
+// it; and what the reader found of the listed file, which the records of
+// --csv and --json print too.
 #pragma once
+
+#include <cstdint>
 
 namespace korrin {
 
@@ -56,6 +60,24 @@ struct ProgramRecord {
   char name[kNameWidth + 1] = {};  // external name: base name up to its first '.', upper-cased
   bool found = false;              // the block was found and decoded into `constants`
   GenerationConstants constants;
+};
+
+// A failure of the machine rather than of the file named: worth a message.
+// A missing file, a directory or a file without permission is none.
+enum class FileError {
+  None,
+  // The open failed because descriptors or memory ran out or for an I/O
+  // error, or fstat failed.
+  Open,
+  Read,  // a read failed: the file was scanned as far as it could be read
+};
+
+// What the reader found in one listed file.
+struct ProgramScan {
+  bool opened = false;  // a regular file that could be opened
+  FileError error = FileError::None;
+  int64_t size = 0;      // its size when opened
+  ProgramRecord record;  // the upper-cased name, and the constants if found
 };
 
 }  // namespace korrin

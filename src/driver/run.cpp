@@ -104,14 +104,18 @@ struct LineOutputs {
       report->AddProgram(scan.record);
       return;
     }
-    export_records->Add({.line = totals.files_listed,
-                         .path = path,
-                         .opened = scan.opened,
-                         .size = static_cast<uint64_t>(scan.size),
-                         .error = scan.error == FileError::Open   ? ListedFileError::Open
-                                  : scan.error == FileError::Read ? ListedFileError::Read
-                                                                  : ListedFileError::None,
-                         .record = &scan.record});
+    export_records->Add({.line = totals.files_listed, .path = path, .scan = &scan});
+  }
+
+  // After the last line: the totals to the report or the records. False
+  // when a write to the destination failed.
+  bool Finish() {
+    if (export_records == nullptr) {
+      report->Finish(totals);
+      return !report->WriteFailed();
+    }
+    export_records->Finish(totals);
+    return !export_records->WriteFailed();
   }
 };
 
@@ -276,16 +280,8 @@ int Run(int argc, const char* const* argv) {
     ReadAheadOnTheList(list, ahead, outputs);
   }
   ReadOneLineAtATime(list, memory->scan, outputs);  // all of it, or what is left
-  bool write_failed;
-  if (export_records) {
-    export_records->Finish(outputs.totals);
-    write_failed = export_records->WriteFailed();
-  } else {
-    report->Finish(outputs.totals);
-    write_failed = report->WriteFailed();
-  }
-  const bool write_ok =
-      !write_failed && !std::ferror(report_file.get()) && std::fclose(report_file.release()) == 0;
+  const bool write_ok = outputs.Finish() && !std::ferror(report_file.get()) &&
+                        std::fclose(report_file.release()) == 0;
   int exit_status = outputs.file_errors ? kExitFile : kExitOk;
   if (list.Failed()) {
     std::printf("Error reading LIST file\n");

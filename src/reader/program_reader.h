@@ -12,23 +12,6 @@
 
 namespace korrin {
 
-// A failure of the machine rather than of the file named: worth a message.
-// A missing file, a directory or a file without permission is none.
-enum class FileError {
-  None,
-  Open,  // the open failed because descriptors or memory ran out, or for an I/O error, or fstat
-         // failed
-  Read,  // a read failed: the file was scanned as far as it could be read
-};
-
-// What the reader found in one listed file.
-struct ProgramScan {
-  bool opened = false;  // a regular file that could be opened
-  FileError error = FileError::None;
-  int64_t size = 0;      // its size when opened
-  ProgramRecord record;  // the upper-cased name, and the constants if found
-};
-
 // Which file a descriptor holds, whatever the path that led to it.
 struct FileIdentity {
   uint64_t device = 0;

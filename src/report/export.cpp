@@ -23,7 +23,7 @@ constexpr ConstantField kConstantFields[] = {
 constexpr std::string_view kCsvHeader =
     "line,path,name,opened,size,found,code,session,library,user,time,date,date_iso,error\n";
 
-// The message's word, in the order of ListedFileError; empty for none.
+// The message's word, in the order of FileError; empty for none.
 constexpr std::string_view kErrorWords[] = {"", "open", "read"};
 
 // What a record may take besides its path: the name, the constants (six
@@ -276,16 +276,17 @@ void Export::Flush() {
 }
 
 char* Export::AddCsv(const ListedProgram& program, char* out) const {
-  const ProgramRecord& record = *program.record;
+  const ProgramScan& scan = *program.scan;
+  const ProgramRecord& record = scan.record;
   out = Decimal(out, static_cast<uint64_t>(program.line));
   *out++ = ',';
   out = CsvField(out, program.path.data(), program.path.size());
   *out++ = ',';
   out = CsvField(out, PrintedName(record).text, ProgramRecord::kNameWidth);
   *out++ = ',';
-  out = Boolean(out, program.opened);
+  out = Boolean(out, scan.opened);
   *out++ = ',';
-  if (program.opened) out = Decimal(out, program.size);
+  if (scan.opened) out = Decimal(out, static_cast<uint64_t>(scan.size));
   *out++ = ',';
   out = Boolean(out, record.found);
   for (const ConstantField& field : kConstantFields) {
@@ -298,22 +299,23 @@ char* Export::AddCsv(const ListedProgram& program, char* out) const {
   char iso[kIsoDateSize];
   if (record.found && IsoDate(StoredDate(record), iso)) out = Copy(out, {iso, kIsoDateSize - 1});
   *out++ = ',';
-  out = Copy(out, kErrorWords[static_cast<int>(program.error)]);
+  out = Copy(out, kErrorWords[static_cast<int>(scan.error)]);
   *out++ = '\n';
   return out;
 }
 
 char* Export::AddJson(const ListedProgram& program, char* out) const {
-  const ProgramRecord& record = *program.record;
+  const ProgramScan& scan = *program.scan;
+  const ProgramRecord& record = scan.record;
   out = Copy(out, "{\"type\":\"file\",\"line\":"sv);
   out = Decimal(out, static_cast<uint64_t>(program.line));
   out = Copy(out, ",\"path\":"sv);
   out = JsonField(out, program.path.data(), program.path.size());
   out = Copy(out, ",\"name\":"sv);
   out = JsonField(out, PrintedName(record).text, ProgramRecord::kNameWidth);
-  out = Boolean(Copy(out, ",\"opened\":"sv), program.opened);
+  out = Boolean(Copy(out, ",\"opened\":"sv), scan.opened);
   out = Copy(out, ",\"size\":"sv);
-  out = program.opened ? Decimal(out, program.size) : Copy(out, "null"sv);
+  out = scan.opened ? Decimal(out, static_cast<uint64_t>(scan.size)) : Copy(out, "null"sv);
   out = Boolean(Copy(out, ",\"found\":"sv), record.found);
   for (const ConstantField& field : kConstantFields) {
     out = Copy(out, field.json_key);
@@ -331,11 +333,11 @@ char* Export::AddJson(const ListedProgram& program, char* out) const {
     out = Copy(out, "null"sv);
   }
   out = Copy(out, ",\"error\":"sv);
-  if (program.error == ListedFileError::None) {
+  if (scan.error == FileError::None) {
     out = Copy(out, "null"sv);
   } else {
     *out++ = '"';
-    out = Copy(out, kErrorWords[static_cast<int>(program.error)]);
+    out = Copy(out, kErrorWords[static_cast<int>(scan.error)]);
     *out++ = '"';
   }
   return Copy(out, "}\n"sv);

@@ -18,17 +18,11 @@ enum class ExportFormat {
   Json,  // JSON Lines: one object per line, then a summary object
 };
 
-// The message a list line got for a failure of the machine, if any.
-enum class ListedFileError { None, Open, Read };
-
 // One list line as the run saw it.
 struct ListedProgram {
   int64_t line = 0;       // its number in the list, from 1
   std::string_view path;  // the line's text, which holds no NUL
-  bool opened = false;
-  uint64_t size = 0;  // what the totals count of it, when opened
-  ListedFileError error = ListedFileError::None;
-  const ProgramRecord* record = nullptr;  // the name, and the constants when found
+  const ProgramScan* scan = nullptr;
 };
 
 class Export {
