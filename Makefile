@@ -1,7 +1,7 @@
 # SPDX-License-Identifier: MIT
 # The two commands: `make demo` (the sample report) and `make test` (every
 # test, then again with sanitizers). The others:
-#   make install [PREFIX=dir]        korrin and its manual page
+#   make install [PREFIX=dir] [DESTDIR=dir]  korrin, its manual page and documents
 #   make package                     the Debian package, checked
 #   make tsan                        the tests built with ThreadSanitizer
 #   make cross                       the tests built for i386 and s390x, run under qemu-user
@@ -61,11 +61,14 @@ cross: prereqs
 	@bash tools/cross-test.sh i686-linux-gnu
 	@bash tools/cross-test.sh s390x-linux-gnu
 
-# Installs the binary and the manual page under PREFIX (default /usr/local).
+# Installs the binary, the compressed manual page, the copyright file and the
+# compressed changelog under PREFIX (default /usr/local), staged under
+# DESTDIR when it is set.
 PREFIX ?= /usr/local
 .PHONY: install
 install: $(RELEASE)/korrin
-	@cmake --install $(RELEASE) --prefix $(PREFIX)
+	@cmake --build $(RELEASE) >$(BUILD)/build.log 2>&1 || { cat $(BUILD)/build.log; exit 1; }
+	@DESTDIR="$(DESTDIR)" cmake --install $(RELEASE) --prefix $(PREFIX)
 
 # A Debian package from a Release build with the distribution's hardening
 # flags, checked by unpacking it (and by lintian where it is installed).
