@@ -40,6 +40,7 @@ TEST(CommandLine, RefusedCommandLinesTouchNothing) {
       {{"out.txt", "-h\xff"}, "korrin : -\xff : unknown argument\n" + kUsage},
       {{"out.txt", "--other"}, "korrin : -- : unknown argument\n" + kUsage},
       {{"out.txt", "--csv=x"}, "korrin : -- : unknown argument\n" + kUsage},
+      {{"out.txt", "--quiet=yes"}, "korrin : -- : unknown argument\n" + kUsage},
       {{"-x", "--help"}, "korrin : -x : unknown argument\n" + kUsage},  // read before it
       {{"a", "b", "--version"}, "b : korrin : error in parameters - erreur de parametre" + kUsage},
       {{"--json"}, kUsage},
@@ -114,7 +115,7 @@ TEST(CommandLine, HelpAndVersionAnsweredAtOnce) {
     }
     EXPECT_TRUE(o.out.starts_with("Usage: korrin dest_file [OPTION]...\n")) << o.out;
     for (const char* option : {"-e", "-E", "-f", "-F", "-R", "-r", "-h", "-u", "-l", "-o", "-c",
-                               "--csv", "--json", "--help", "--version"}) {
+                               "--csv", "--json", "--quiet", "--help", "--version"}) {
       const std::string named = std::string(" ") + option;
       EXPECT_TRUE(o.out.find(named + " ") != std::string::npos ||
                   o.out.find(named + ",") != std::string::npos)
@@ -144,17 +145,22 @@ TEST(CommandLine, FileFailuresEndWithStatusFour) {
       {{"/dev/full", "--csv"}, "empty.lst", "Error writing dest_file : /dev/full\n", nullptr},
       {{"/dev/full", "--json"}, "empty.lst", "Error writing dest_file : /dev/full\n", nullptr},
   };
-  for (const Case& c : cases) {
-    WriteFile(dir / "out.txt", "old report");
-    if (c.left == nullptr) unlink((dir / "out.txt").c_str());
-    const Outcome o = RunKorrin({.args = c.args, .list = c.list, .cwd = dir.path()});
-    EXPECT_EQ(o.status, 4) << c.out;
-    EXPECT_EQ(o.out, c.out);
-    EXPECT_EQ(o.err, "");
-    if (c.left == nullptr) {
-      EXPECT_FALSE(Exists(dir / "out.txt"));
-    } else {
-      EXPECT_EQ(ReadFile(dir / "out.txt"), c.left) << c.out;
+  // With --quiet, each message goes to standard error instead.
+  for (const bool quiet : {false, true}) {
+    for (const Case& c : cases) {
+      WriteFile(dir / "out.txt", "old report");
+      if (c.left == nullptr) unlink((dir / "out.txt").c_str());
+      std::vector<std::string> args = c.args;
+      if (quiet) args.push_back("--quiet");
+      const Outcome o = RunKorrin({.args = args, .list = c.list, .cwd = dir.path()});
+      EXPECT_EQ(o.status, 4) << c.out;
+      EXPECT_EQ(o.out, quiet ? "" : c.out);
+      EXPECT_EQ(o.err, quiet ? c.out : "");
+      if (c.left == nullptr) {
+        EXPECT_FALSE(Exists(dir / "out.txt"));
+      } else {
+        EXPECT_EQ(ReadFile(dir / "out.txt"), c.left) << c.out;
+      }
     }
   }
 }

@@ -156,6 +156,18 @@ TEST(Export, RecordsReadBackAsTheReportHasThem) {
       EXPECT_EQ(o.out, report_run.out);
       EXPECT_EQ(o.err, "");
     }
+    // --quiet: the records alone on standard output, the messages on
+    // standard error, as jq or a database would take them from a pipe.
+    run.args = {"/dev/stdout", "--quiet", language, "--json"};
+    const Outcome quiet = RunKorrin(run);
+    EXPECT_EQ(quiet.status, report_run.status);
+    EXPECT_EQ(quiet.out, ReadFile(dir / "out.json"));
+    std::string messages;
+    std::istringstream said(report_run.out);
+    for (std::string line; std::getline(said, line);) {
+      if (line.starts_with("Error ")) messages += line + "\n";
+    }
+    EXPECT_EQ(quiet.err, messages);
     const std::vector<std::string> fields = ReadBack(dir);
 
     // Record by record, what the run printed and what the report holds.
@@ -181,6 +193,9 @@ TEST(Export, RecordsReadBackAsTheReportHasThem) {
       if (!r[kError].empty()) progress += "Error " + r[kError] + "ing file : " + lines[k] + "\n";
       if (r[kFound] != "true") continue;
       iso_dates.push_back(r[kIso]);
+      // The constants lose the blanks that pad them: "PETIT", not "PETIT   ".
+      for (int field = kCode; field <= kDate; ++field)
+        EXPECT_FALSE(r[field].ends_with(' ')) << field;
       // Detail lines hold the bytes as they are, LF included: each is looked
       // for in the text, in order, and taken out of it.
       const std::string detail = DetailLine(r, row.french);

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "driver/status_line.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
@@ -9,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -23,21 +23,14 @@ struct FakeTerm {
   static inline const char* up = nullptr;
   static inline const char* ce = nullptr;
   static inline std::vector<std::string> entries;  // the names looked up
-  static inline std::vector<std::string> asked;
 
   // Knows every terminal but "unknown".
   static int LoadEntry(char*, const char* name) {
     entries.push_back(name);
     return std::strcmp(name, "unknown") == 0 ? 0 : 1;
   }
-  static char* GetString(const char* id, char** area) {
-    asked.push_back(id);
-    const char* value = std::strcmp(id, "up") == 0 ? up : std::strcmp(id, "ce") == 0 ? ce : nullptr;
-    if (value == nullptr) return nullptr;
-    char* copy = *area;
-    std::strcpy(copy, value);
-    *area += std::strlen(value) + 1;
-    return copy;
+  static const char* GetString(const char* id) {
+    return std::strcmp(id, "up") == 0 ? up : std::strcmp(id, "ce") == 0 ? ce : nullptr;
   }
   static int PutString(const char* str, int, int (*putc)(int)) {
     for (; str != nullptr && *str != '\0'; ++str) putc(*str);
@@ -49,25 +42,18 @@ struct FakeTerm {
     up = up_value;
     ce = ce_value;
     entries.clear();
-    asked.clear();
   }
 };
 
-// Two texts through ShowStatus; standard output goes to a file meanwhile.
+// Two texts through ShowStatus, then the line cleared; standard output goes
+// to a file meanwhile.
 std::string ShowTwo() {
   testing::internal::CaptureStdout();
   ShowStatus("File processed : \n");
   ShowStatus("File processed : \n");
+  ClearStatusLine();
   std::fflush(stdout);
   return testing::internal::GetCapturedStdout();
-}
-
-// Both sequences are kept: the second is copied after the first, not over
-// it (EachTextIsFollowedByWhatIsPresent shows both).
-TEST(StatusLine, SetUpAsksForUpThenCe) {
-  FakeTerm::Reset("\x1b[A", "\x1b[K");
-  SetUpStatusLine("", FakeTerm::kLibrary);
-  EXPECT_EQ(FakeTerm::asked, (std::vector<std::string>{"up", "ce"}));
 }
 
 // The terminal asked for; one the library does not know falls back on the
@@ -102,69 +88,155 @@ TEST(StatusLine, EachTextIsFollowedByWhatIsPresent) {
   }
 }
 
-// What korrin -R writes for the sample programs with TERM set to `term`
-// (unset when null), standard output a pseudo-terminal or else a file.
-std::string StatusLineOfTheExamples(const char* term, bool on_a_terminal) {
-  korrin_test::TempDir dir;
-  int terminal = -1, output = -1;
-  if (on_a_terminal) {
-    if (openpty(&terminal, &output, nullptr, nullptr, nullptr) != 0) return "openpty failed";
+// A pseudo-terminal that passes bytes as written (no CR added before LF):
+// `terminal` is the side the test reads, `output` korrin's standard output.
+struct PseudoTerminal {
+  int terminal = -1;
+  int output = -1;
+  PseudoTerminal() {
+    if (openpty(&terminal, &output, nullptr, nullptr, nullptr) != 0) return;
     termios raw;
     tcgetattr(output, &raw);
-    cfmakeraw(&raw);  // bytes as written: no CR added before LF
+    cfmakeraw(&raw);
     tcsetattr(output, TCSANOW, &raw);
-  } else {
-    output = open((dir / "out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
   }
-  const auto in_child = [term, output] {
-    dup2(output, STDOUT_FILENO);
+  ~PseudoTerminal() {
+    if (terminal >= 0) close(terminal);
+    if (output >= 0) close(output);
+  }
+};
+
+// What reaches `fd` until it has been quiet for `quiet_ms`, or has ended.
+std::string ReadUntilQuiet(int fd, int quiet_ms) {
+  std::string got;
+  char bytes[4096];
+  pollfd ready{fd, POLLIN, 0};
+  for (ssize_t n; poll(&ready, 1, quiet_ms) > 0 && (n = read(fd, bytes, sizeof bytes)) > 0;) {
+    got.append(bytes, static_cast<size_t>(n));
+  }
+  return got;
+}
+
+// What korrin -R writes on a pseudo-terminal for the sample programs, with
+// TERM set to `term` (unset when null) and TERMINFO to `terminfo` (when not
+// null).
+std::string StatusLineOfTheExamples(const char* term, const char* terminfo) {
+  korrin_test::TempDir dir;
+  PseudoTerminal pty;
+  const auto in_child = [term, terminfo, &pty] {
+    dup2(pty.output, STDOUT_FILENO);
     term == nullptr ? unsetenv("TERM") : setenv("TERM", term, 1);
+    if (terminfo != nullptr) setenv("TERMINFO", terminfo, 1);
   };
   const korrin_test::Outcome o = korrin_test::RunKorrin({.args = {dir / "report.txt", "-R"},
                                                          .list = "examples/programs.lst",
                                                          .cwd = KORRIN_SOURCE_DIR,
                                                          .in_child = in_child});
-  close(output);
-  EXPECT_EQ(o.status, 0);
-  if (!on_a_terminal) return korrin_test::ReadFile(dir / "out");
-  // Once korrin has gone, the terminal holds what it wrote, then says EIO.
-  std::string shown;
-  char bytes[4096];
-  pollfd ready{terminal, POLLIN, 0};
-  for (ssize_t n; poll(&ready, 1, 10000) > 0 && (n = read(terminal, bytes, sizeof bytes)) > 0;) {
-    shown.append(bytes, static_cast<size_t>(n));
-  }
-  close(terminal);
-  return shown;
+  EXPECT_EQ(o.status, 0) << o.err;
+  close(pty.output);  // once korrin has gone, the terminal says EIO after its bytes
+  pty.output = -1;
+  return ReadUntilQuiet(pty.terminal, 10000);
+}
+
+// The sequences the terminal library holds for xterm; empty when it has none.
+std::string XtermSequences() {
+  const TerminalLibrary& library = SystemTerminalLibrary();
+  char entry[1024];
+  if (library.load_entry(entry, "xterm") != 1) return "";
+  const char* up = library.get_string("up");
+  const char* ce = library.get_string("ce");
+  return up == nullptr || ce == nullptr ? "" : std::string(up) + ce;
+}
+
+// A terminal entry whose cursor-up and clear-line are far longer than any
+// real terminal's, compiled into `dir`; false without tic.
+bool CompileLongEntry(const korrin_test::TempDir& dir) {
+  korrin_test::WriteFile(dir / "long.src",
+                         "long|sequences of 140 bytes,\n\tcols#80, lines#24,\n\tcuu1=" +
+                             std::string(140, 'A') + ",\n\tel=" + std::string(140, 'B') + ",\n");
+  const std::string tic = "tic -o " + dir.path() + " " + (dir / "long.src") + " 2>/dev/null";
+  return std::system("command -v tic >/dev/null") == 0 && std::system(tic.c_str()) == 0;
 }
 
 TEST(StatusLine, OnATerminalTheSequencesOfTheOneTermNames) {
-  // What the terminal library holds for xterm, asked here.
-  const TerminalLibrary& library = SystemTerminalLibrary();
-  char entry[1024], strings[256];
-  char* end = strings;
-  if (library.load_entry(entry, "xterm") != 1) GTEST_SKIP() << "no terminal entry for xterm";
-  const char* up = library.get_string("up", &end);
-  const char* ce = library.get_string("ce", &end);
-  ASSERT_TRUE(up != nullptr && ce != nullptr);
+  const std::string xterm = XtermSequences();
+  if (xterm.empty()) GTEST_SKIP() << "no terminal entry for xterm";
+  korrin_test::TempDir terminfo;
+  const bool have_long_entry = CompileLongEntry(terminfo);
   const std::string text = "File processed : \n";
   const struct {
     const char* term;
-    bool on_a_terminal;
+    const char* terminfo;
     std::string each;  // what follows every opened file
   } cases[] = {
-      {"xterm", true, text + up + ce},
-      {"unknown-terminal", true, text},  // the empty name, which ncurses does not know
-      {"", true, text},
-      {nullptr, true, text},
-      {"xterm", false, text},  // a file: the empty name, whatever TERM says
+      {"xterm", nullptr, text + xterm},
+      {"unknown-terminal", nullptr, text},  // the empty name, which ncurses does not know
+      {"", nullptr, text},
+      {nullptr, nullptr, text},
+      // Capabilities of any length are sent whole.
+      {"long", terminfo.path().c_str(), text + std::string(140, 'A') + std::string(140, 'B')},
   };
   for (const auto& c : cases) {
+    if (c.terminfo != nullptr && !have_long_entry) {
+      ADD_FAILURE() << "tic (ncurses-bin) could not compile a terminal entry";
+      continue;
+    }
     std::string expected;
     for (int k = 0; k < 12; ++k) expected += c.each;
-    EXPECT_EQ(StatusLineOfTheExamples(c.term, c.on_a_terminal), expected)
-        << (c.term == nullptr ? "unset" : c.term) << (c.on_a_terminal ? " on a terminal" : "");
+    EXPECT_EQ(StatusLineOfTheExamples(c.term, c.terminfo), expected)
+        << (c.term == nullptr ? "unset" : c.term);
   }
+}
+
+// On a terminal, with a list that comes slowly, each message shows while the
+// run waits: the terminal has had the message, and the sequences of the one
+// before it, but not its own. The last ones leave the line blank.
+TEST(StatusLine, AMessageStaysShownWhileTheListIsAwaited) {
+  const std::string sequences = XtermSequences();
+  if (sequences.empty()) GTEST_SKIP() << "no terminal entry for xterm";
+  korrin_test::TempDir dir;
+  korrin_test::WriteFile(dir / "a.cbl", korrin_test::kSmallProgram);
+  PseudoTerminal pty;
+  const int lines = 3;
+  const auto in_child = [&dir, &pty] {
+    dup2(pty.output, STDOUT_FILENO);
+    setenv("TERM", "xterm", 1);
+    int list[2];
+    if (pipe(list) != 0) _exit(126);
+    if (fork() == 0) {  // feeds the list, and notes what the terminal has after each line
+      close(list[0]);
+      for (int k = 1; k <= lines; ++k) {
+        if (write(list[1], "a.cbl\n", 6) != 6) _exit(1);
+        std::string got;
+        char bytes[4096];
+        pollfd ready{pty.terminal, POLLIN, 0};
+        while (got.find('\n') == std::string::npos) {  // the message, within 10 s
+          const ssize_t n =
+              poll(&ready, 1, 10000) > 0 ? read(pty.terminal, bytes, sizeof bytes) : 0;
+          if (n <= 0) _exit(1);
+          got.append(bytes, static_cast<size_t>(n));
+        }
+        got += ReadUntilQuiet(pty.terminal, 300);  // whatever comes at once with it
+        korrin_test::WriteFile(dir / ("after" + std::to_string(k)), got);
+      }
+      _exit(0);
+    }
+    dup2(list[0], STDIN_FILENO);
+    close(list[0]);
+    close(list[1]);
+  };
+  const korrin_test::Outcome o = korrin_test::RunKorrin(
+      {.args = {"out.txt", "-R"}, .list = "/dev/stdin", .cwd = dir.path(), .in_child = in_child});
+  EXPECT_EQ(o.status, 0);
+  close(pty.output);
+  pty.output = -1;
+  const std::string at_the_end = ReadUntilQuiet(pty.terminal, 10000);
+  const std::string message = "File processed : \n";
+  EXPECT_EQ(korrin_test::ReadFile(dir / "after1"), message);
+  for (int k = 2; k <= lines; ++k) {
+    EXPECT_EQ(korrin_test::ReadFile(dir / ("after" + std::to_string(k))), sequences + message) << k;
+  }
+  EXPECT_EQ(at_the_end, sequences);
 }
 
 }  // namespace

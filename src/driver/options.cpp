@@ -43,6 +43,8 @@ void PrintLongHelp(const Options& options, FILE* out) {
       "  -u, -l, -o, -c   accepted, no effect\n"
       "      --csv        CSV records, a header row first, in place of the report\n"
       "      --json       JSON Lines records, then a summary, in place of the report\n"
+      "      --quiet      no progress; messages on standard error, so that standard\n"
+      "                   output carries only a report written to /dev/stdout\n"
       "      --help       this help, then exit\n"
       "      --version    the version and licence, then exit\n"
       "\n"
@@ -119,6 +121,8 @@ std::optional<int> ParseCommandLine(int argc, const char* const* argv, Options& 
     }
     if (word == "--csv" || word == "--json") {
       options.export_format = word == "--csv" ? ExportFormat::Csv : ExportFormat::Json;
+    } else if (word == "--quiet") {
+      options.quiet = true;
     } else if (argument[0] == '-') {
       // Any other "--" is refused at its second '-', as a letter.
       if (!TakeOptionLetters(argument, options, err)) return kExitUsage;

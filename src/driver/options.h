@@ -19,6 +19,7 @@ struct Options {
   bool status_line = false;             // -R: progress on one terminal line, "1" on every title
   bool title_with_third_field = false;  // -r
   bool help = false;                    // -h
+  bool quiet = false;                   // --quiet: no progress; messages on standard error
   // --csv, --json (the last one given): records in place of the report.
   std::optional<ExportFormat> export_format;
 };

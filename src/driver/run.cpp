@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "common/totals.h"
+#include "driver/console.h"
 #include "driver/list_reader.h"
 #include "driver/memory.h"
 #include "driver/options.h"
@@ -33,38 +34,11 @@ struct FileCloser {
 };
 using UniqueFile = std::unique_ptr<FILE, FileCloser>;
 
-// The progress label, in the order of Language.
-constexpr const char* kProgressLabels[] = {"File processed", "Fichier traite"};
-
-// Tells on standard output that a listed file was opened: one line with its
-// path, or with -R the status line, which shows the label alone.
-void Announce(std::string_view path, const Options& options) {
-  const char* label = kProgressLabels[static_cast<int>(options.language)];
-  if (!options.status_line) {
-    std::fputs(label, stdout);
-    std::fputs(" : ", stdout);
-    std::fwrite(path.data(), 1, path.size(), stdout);
-    std::putc('\n', stdout);
-    return;
-  }
-  char text[80];
-  std::snprintf(text, sizeof text, "%s : %s\n", label, "");
-  ShowStatus(text);
-}
-
 void FormatToday(Language language, char (&run_date)[kRunDateSize]) {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
   FormatRunDate(local, language, run_date);
-}
-
-// Says on standard output that a listed file could not be read for a
-// failure of the machine; the run goes on and ends with status 4.
-void ReportFileError(FileError error, std::string_view path) {
-  std::fputs(error == FileError::Open ? "Error opening file : " : "Error reading file : ", stdout);
-  std::fwrite(path.data(), 1, path.size(), stdout);
-  std::putc('\n', stdout);
 }
 
 // True when both paths name one existing file, links followed.
@@ -84,7 +58,7 @@ std::optional<FileIdentity> FileOf(int fd) {
 // the status line, the file's error message, the totals, and the report or
 // the records that replace it.
 struct LineOutputs {
-  const Options& options;
+  Console& console;
   Report* report;          // the paged report, or
   Export* export_records;  // the records of --csv or --json
   Totals totals;
@@ -93,11 +67,12 @@ struct LineOutputs {
   void Take(std::string_view path, const ProgramScan& scan) {
     ++totals.files_listed;
     if (scan.opened) {
-      Announce(path, options);
+      console.Announce(path);
       totals.total_bytes += static_cast<uint64_t>(scan.size);
     }
     if (scan.error != FileError::None) {
-      ReportFileError(scan.error, path);
+      console.Say(scan.error == FileError::Open ? "Error opening file : " : "Error reading file : ",
+                  path);
       file_errors = true;
     }
     if (export_records == nullptr) {
@@ -126,7 +101,7 @@ void ReadOneLineAtATime(ListReader& list, ScanBuffer& buffer, LineOutputs& outpu
   ListLine line;
   for (;;) {
     // The progress so far shows while the list is awaited.
-    if (!list.LineReady()) std::fflush(stdout);
+    if (!list.LineReady()) outputs.console.Flush();
     if (!list.Next(&line)) return;
     char name[ProgramRecord::kNameWidth + 1];
     ExternalName(line.text, name);
@@ -149,7 +124,7 @@ void ReadAheadOnTheList(ListReader& list, ReadAhead& ahead, LineOutputs& outputs
           list_waits = true;
           break;
         }
-        std::fflush(stdout);  // the progress so far shows while the list is awaited
+        outputs.console.Flush();  // the progress so far shows while the list is awaited
       }
       ListLine line;
       if (list.Next(&line)) {
@@ -222,8 +197,9 @@ int Run(int argc, const char* const* argv) {
   if (const std::optional<int> status = ParseCommandLine(argc, argv, options, stdout, stderr)) {
     return *status;
   }
-  // Without -R the terminal's sequences are never used.
-  if (options.status_line) SetUpStatusLine(StatusLineTerminal());
+  // Without the status line the terminal's sequences are never used.
+  if (options.status_line && !options.quiet) SetUpStatusLine(StatusLineTerminal());
+  Console console(options);
   const MallocPtr<RunMemory> memory = NewOrNull<RunMemory>();
   if (!memory) {
     std::fprintf(stderr, "%s: out of memory\n", options.program_name);
@@ -236,7 +212,7 @@ int Run(int argc, const char* const* argv) {
                              ? nullptr
                              : std::fopen(options.report_path, "w"));
   if (!report_file) {
-    std::printf("Error opening dest_file : %s\n", options.report_path);
+    console.Say("Error opening dest_file : ", options.report_path);
     return kExitFile;
   }
   char run_date[kRunDateSize];
@@ -256,7 +232,7 @@ int Run(int argc, const char* const* argv) {
   }
 
   if (list_path == nullptr) {
-    std::printf("Assign LIST not found\n");
+    console.Say("Assign LIST not found");
     return kExitFile;
   }
   ListDescriptor list_file;
@@ -264,12 +240,12 @@ int Run(int argc, const char* const* argv) {
     list_file.fd = open(list_path, O_RDONLY | O_CLOEXEC);
   } while (list_file.fd < 0 && errno == EINTR);
   if (list_file.fd < 0) {
-    std::printf("Error opening LIST file\n");
+    console.Say("Error opening LIST file");
     return kExitFile;
   }
   const RunFiles files = FilesOfTheRun(fileno(report_file.get()), list_file.fd);
   const int workers = WorkersForThisRun(files);
-  LineOutputs outputs{.options = options,
+  LineOutputs outputs{.console = console,
                       .report = report ? &*report : nullptr,
                       .export_records = export_records ? &*export_records : nullptr,
                       .totals = {}};
@@ -284,11 +260,11 @@ int Run(int argc, const char* const* argv) {
                         std::fclose(report_file.release()) == 0;
   int exit_status = outputs.file_errors ? kExitFile : kExitOk;
   if (list.Failed()) {
-    std::printf("Error reading LIST file\n");
+    console.Say("Error reading LIST file");
     exit_status = kExitFile;
   }
   if (!write_ok) {
-    std::printf("Error writing dest_file : %s\n", options.report_path);
+    console.Say("Error writing dest_file : ", options.report_path);
     exit_status = kExitFile;
   }
   return exit_status;

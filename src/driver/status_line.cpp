@@ -13,19 +13,21 @@ namespace {
 // Terminal state, set once by SetUpStatusLine.
 struct Terminal {
   const TerminalLibrary* library = nullptr;
-  char entry[1024] = {};
-  char strings[256] = {};  // where the library copies the sequences
-  char* strings_end = nullptr;
-  char* cursor_up = nullptr;
-  char* clear_line = nullptr;
+  char entry[1024] = {};  // for the termcap interface; ncurses keeps its own
+  const char* cursor_up = nullptr;
+  const char* clear_line = nullptr;
+  bool sequences_held = false;  // the last text's sequences are not sent yet
 };
 Terminal terminal;
 
 int CursesLoadEntry(char* entry, const char* name) {
   return tgetent(entry, name);
 }
-char* CursesGetString(const char* capability, char** area) {
-  return tgetstr(capability, area);
+// An area pointer that points to null asks for the entry's own string: the
+// library copies nothing, so no capability can overrun an area.
+const char* CursesGetString(const char* capability) {
+  char* no_area = nullptr;
+  return tgetstr(capability, &no_area);
 }
 int CursesPutString(const char* text, int lines, int (*put_byte)(int)) {
   return text == nullptr ? 0 : tputs(text, lines, put_byte);
@@ -55,14 +57,19 @@ void SetUpStatusLine(const char* terminal_name, const TerminalLibrary& library) 
   if (terminal_name[0] == '\0' || library.load_entry(terminal.entry, terminal_name) != 1) {
     library.load_entry(terminal.entry, "");
   }
-  terminal.strings_end = terminal.strings;
-  terminal.cursor_up = library.get_string("up", &terminal.strings_end);
-  terminal.clear_line = library.get_string("ce", &terminal.strings_end);
+  terminal.cursor_up = library.get_string("up");
+  terminal.clear_line = library.get_string("ce");
 }
 
 void ShowStatus(const char* text) {
+  ClearStatusLine();
   std::fputs(text, stdout);
-  if (terminal.library == nullptr) return;
+  terminal.sequences_held = terminal.library != nullptr;
+}
+
+void ClearStatusLine() {
+  if (!terminal.sequences_held) return;
+  terminal.sequences_held = false;
   terminal.library->put_string(terminal.cursor_up, 1, PutTerminalByte);
   terminal.library->put_string(terminal.clear_line, 1, PutTerminalByte);
 }

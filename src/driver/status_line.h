@@ -7,8 +7,10 @@ namespace korrin {
 
 // The three termcap calls the status line needs; tests put doubles here.
 struct TerminalLibrary {
-  int (*load_entry)(char* entry, const char* terminal_name);             // tgetent
-  char* (*get_string)(const char* capability, char** area);              // tgetstr
+  int (*load_entry)(char* entry, const char* terminal_name);  // tgetent
+  // tgetstr, without a copy: the string stays in the library's entry, so a
+  // capability of any length fits. Null when the entry lacks it.
+  const char* (*get_string)(const char* capability);
   int (*put_string)(const char* text, int lines, int (*put_byte)(int));  // tputs
 };
 
@@ -27,8 +29,13 @@ const char* StatusLineTerminal();
 void SetUpStatusLine(const char* terminal_name,
                      const TerminalLibrary& library = SystemTerminalLibrary());
 
-// Writes `text` to standard output, then the cursor-up and clear-line
-// sequences, through the same buffered stream.
+// Writes `text` to standard output. Its cursor-up and clear-line sequences
+// are held back until the next text or ClearStatusLine, so a terminal shows
+// the text while the run waits.
 void ShowStatus(const char* text);
+
+// Sends the sequences held back, if any: the status line is then blank.
+// Anything else written to standard output is written after it.
+void ClearStatusLine();
 
 }  // namespace korrin

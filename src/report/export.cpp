@@ -192,6 +192,15 @@ struct PrintedName {
   }
 };
 
+// A constant as the block holds it, ended at a NUL, without the trailing
+// blanks that pad it to its width: "PETIT   " is exported as "PETIT".
+std::string_view Unpadded(const ProgramRecord& record, Constant constant) {
+  const char* const text = record.constants.Text(constant);
+  size_t length = strnlen(text, static_cast<size_t>(WidthOf(constant)));
+  while (length > 0 && text[length - 1] == ' ') --length;
+  return {text, length};
+}
+
 // The date's ten bytes as stored; a date cut short by a NUL is no date.
 std::string_view StoredDate(const ProgramRecord& record) {
   return {record.constants.date, static_cast<size_t>(WidthOf(Constant::Date))};
@@ -292,7 +301,8 @@ char* Export::AddCsv(const ListedProgram& program, char* out) const {
   for (const ConstantField& field : kConstantFields) {
     *out++ = ',';
     if (record.found) {
-      out = CsvField(out, record.constants.Text(field.constant), WidthOf(field.constant));
+      const std::string_view value = Unpadded(record, field.constant);
+      out = CsvField(out, value.data(), value.size());
     }
   }
   *out++ = ',';
@@ -319,9 +329,8 @@ char* Export::AddJson(const ListedProgram& program, char* out) const {
   out = Boolean(Copy(out, ",\"found\":"sv), record.found);
   for (const ConstantField& field : kConstantFields) {
     out = Copy(out, field.json_key);
-    out = record.found
-              ? JsonField(out, record.constants.Text(field.constant), WidthOf(field.constant))
-              : Copy(out, "null"sv);
+    const std::string_view value = Unpadded(record, field.constant);
+    out = record.found ? JsonField(out, value.data(), value.size()) : Copy(out, "null"sv);
   }
   out = Copy(out, ",\"date_iso\":"sv);
   char iso[kIsoDateSize];
