@@ -15,7 +15,8 @@
 //     named PATTERN is cut to N bytes, as another process might do while it
 //     is scanned
 // KORRIN_NO_OPENAT2, when set, makes openat2 fail with ENOSYS, as on a
-// kernel older than 5.6.
+// kernel older than 5.6. KORRIN_FAIL_THREADS, when set, makes every thread
+// creation fail: no worker can start, as if the look-ahead were broken.
 // KORRIN_OPEN_LOG names a file to which every open appends a line: "main"
 // or "worker" (the thread that opened), a blank, and the path; and every
 // thread started, the line "thread".
@@ -263,6 +264,8 @@ int pthread_create(pthread_t* thread, const pthread_attr_t* attributes, void* (*
   static const auto real =
       Next<int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*)>("pthread_create");
   Log("thread");
+  static const bool fail = std::getenv("KORRIN_FAIL_THREADS") != nullptr;
+  if (fail) return EAGAIN;
   return real(thread, attributes, start, argument);
 }
 
