@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The block search and the decoder over arbitrary file bytes and an
 // arbitrary external name: the scanner as it runs, through its buffer and
-// the segment search, against the same scan through plain reads
+// far searches, against the same scan through plain reads
 // (tests/scan_model.h). The decoder gets a window of exactly its bytes, so
 // any read outside it is caught.
 #include <sys/mman.h>
@@ -38,8 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // chunk on); then the name.
   const size_t name_length = std::min<size_t>(data[0] % 9, size - 1);
   const bool large = (data[0] & 0x80) != 0;
-  const korrin::ScanContext context{
-      &buffer, large ? korrin::LargeFileSettings{0, 4096} : korrin::LargeFileSettings{}, nullptr};
+  const korrin::LargeFileSettings settings =
+      large ? korrin_test::EagerSearch() : korrin::LargeFileSettings{};
   char name[9] = {};
   std::memcpy(name, data + 1, name_length);
   // The file: the rest, stretched so that the first chunk's end ('+') or
@@ -53,8 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   const auto file_size = static_cast<int64_t>(file.size());
-  const korrin_test::Found got = korrin_test::FindBlockInFile(fd, file_size, name, context);
-  const korrin_test::Found expected = korrin_test::ScanPlainly(fd, file_size, name, &buffer);
+  const korrin_test::Found got = korrin_test::ScanAsKorrin(fd, file_size, name, settings, buffer);
+  const korrin_test::Found expected = korrin_test::ScanPlainly(fd, name, buffer);
   if (got.anchor != expected.anchor || got.window != expected.window) std::abort();
   if (got.anchor < 0) return 0;
 

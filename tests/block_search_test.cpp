@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "reader/block_search.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 
 #include "korrin_process.h"
-#include "scan_helpers.h"
+#include "scan_model.h"
 
 namespace korrin {
 namespace {
@@ -15,20 +17,20 @@ using korrin_test::Found;
 using korrin_test::TempDir;
 using korrin_test::WriteFile;
 
-// Runs the scan over `content` for the (already upper-cased) name: plainly,
-// then searched as a large file would be, in page-long segments shared with
-// a helper, which must change nothing.
+// Runs the scan over `content` for the (already upper-cased) name as korrin
+// runs it, then with far searches from the first chunk on in page-long
+// segments, which must change nothing.
 Found Scan(const std::string& content, const char* name) {
   TempDir dir;
   WriteFile(dir / "pgm", content);
+  const int fd = open((dir / "pgm").c_str(), O_RDONLY);
   const auto size = static_cast<int64_t>(content.size());
   static ScanBuffer buffer;
-  Found plain = korrin_test::FindBlockIn(dir / "pgm", size, name, {&buffer, {}, nullptr});
-  korrin_test::InlineHelpers helper(1);
-  const Found split = korrin_test::FindBlockIn(dir / "pgm", size, name,
-                                               {&buffer, korrin_test::EagerSearch(), &helper});
-  EXPECT_EQ(split.anchor, plain.anchor) << "large-file search, " << size << " bytes";
-  EXPECT_EQ(split.window, plain.window) << "large-file search, " << size << " bytes";
+  Found plain = korrin_test::ScanAsKorrin(fd, size, name, {}, buffer);
+  const Found split = korrin_test::ScanAsKorrin(fd, size, name, korrin_test::EagerSearch(), buffer);
+  close(fd);
+  EXPECT_EQ(split.anchor, plain.anchor) << "far search, " << size << " bytes";
+  EXPECT_EQ(split.window, plain.window) << "far search, " << size << " bytes";
   return plain;
 }
 
@@ -110,6 +112,8 @@ TEST(Search, NameAndSlashRules) {
        Filled(1000, {{100, "WORKING/x"}, {150, "WORKING"}, {307, "WORKINGPGM1"}}), "PGM1", 0},
       {"no '/': a marker inside the window is found",
        Filled(1000, {{100, "WORKING"}, {150, "WORKING"}, {310, "PGM1"}}), "PGM1", 153},
+      {"no '/': a second marker's window ends on the name's last byte",
+       Filled(1000, {{0, "WORKING"}, {101, "WORKING"}, {304, "PGM1"}}), "PGM1", 196},
       {"no '/': a name cut by the window's end is in a later marker's window",
        Filled(1000, {{100, "WORKING"}, {150, "WORKING"}, {304, "PGM1"}}), "PGM1", 147},
       {"the pair's second '/' just past the window", Filled(400, {{100, "WORKING"}, {304, "/../"}}),
@@ -126,11 +130,23 @@ TEST(Search, NameAndSlashRules) {
   }
 }
 
-TEST(Search, NothingCarriesOverFromTheLastFile) {
-  EXPECT_EQ(Scan(Filled(20000, {{9000, "WORKINGPGM1"}}), "PGM1").anchor, 0);
-  // Same buffers, a file with no marker: nothing of the first is seen.
-  EXPECT_EQ(Scan(Filled(300, {}), "PGM1").anchor, -1);
-  EXPECT_EQ(Scan(Filled(9500, {}), "PGM1").anchor, -1);
+// Only the bytes a read returned are looked at: the buffer is full of
+// another file's blocks, and a file without a marker shows none.
+TEST(Search, OnlyTheBytesReadAreLookedAt) {
+  TempDir dir;
+  static ScanBuffer buffer;
+  const std::string block = "WORKINGPGM1 12/34/56 ";
+  for (size_t at = 0; at + block.size() <= sizeof buffer.bytes; at += block.size()) {
+    block.copy(buffer.bytes + at, block.size());
+  }
+  for (const size_t size : {300, 9500}) {
+    WriteFile(dir / "pgm", Filled(size, {}));
+    const int fd = open((dir / "pgm").c_str(), O_RDONLY);
+    EXPECT_EQ(korrin_test::ScanAsKorrin(fd, static_cast<int64_t>(size), "PGM1", {}, buffer).anchor,
+              -1)
+        << size;
+    close(fd);
+  }
 }
 
 }  // namespace

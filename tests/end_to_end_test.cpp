@@ -143,7 +143,6 @@ TEST(CommandLine, FileFailuresEndWithStatusFour) {
       {{"out.txt"}, "missing.lst", "Error opening LIST file\n", ""},
       {{"out.txt"}, ".", "Error reading LIST file\n", kEmptyReport.c_str()},
       {{"/dev/full", "--csv"}, "empty.lst", "Error writing dest_file : /dev/full\n", nullptr},
-      {{"/dev/full", "--json"}, "empty.lst", "Error writing dest_file : /dev/full\n", nullptr},
   };
   // With --quiet, each message goes to standard error instead.
   for (const bool quiet : {false, true}) {
@@ -165,16 +164,6 @@ TEST(CommandLine, FileFailuresEndWithStatusFour) {
   }
 }
 
-TEST(CommandLine, WriteFailureIsReported) {
-  TempDir dir;
-  WriteFile(dir / "a.cbl", kSmallProgram);
-  WriteFile(dir / "one.lst", "a.cbl\n");
-  const Outcome o = RunKorrin({.args = {"/dev/full"}, .list = "one.lst", .cwd = dir.path()});
-  EXPECT_EQ(o.status, 4);
-  EXPECT_EQ(o.out, "File processed : a.cbl\nError writing dest_file : /dev/full\n");
-  EXPECT_EQ(o.err, "");
-}
-
 TEST(CommandLine, OptionsMayStandAnywhere) {
   TempDir dir;
   WriteFile(dir / "pgm.lst", "missing\n");
@@ -186,6 +175,8 @@ TEST(CommandLine, OptionsMayStandAnywhere) {
       {{"-R", "out.txt", "-f"}, true, TitleLine("1", 58, "@DATE@@@@@", "  Page   1")},
       {{"out.txt", "-fR"}, true, TitleLine("1", 58, "@DATE@@@@@", "  Page   1")},
       {{"out.txt", "-f", "-e"}, false, TitleLine(" ", 58, "@DATE@@@@@", "  Page   1")},
+      {{"out.txt", "-F"}, true, TitleLine(" ", 58, "@DATE@@@@@", "  Page   1")},
+      {{"out.txt", "-fE"}, false, TitleLine(" ", 58, "@DATE@@@@@", "  Page   1")},
       {{"out.txt", "-", "-uloc"}, false, TitleLine(" ", 58, "@DATE@@@@@", "  Page   1")},
   };
   for (const Case& c : cases) {

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The search of a large file's rest in segments: markers on every edge the
-// segments and reads make, the order in which threads' answers meet, and
-// failures that must leave the plain scan to decide.
+// The far search of a large file's rest in segments: markers on every edge
+// the segments and reads make, the order in which segments' answers meet,
+// and failures that must leave the plain scan to decide.
 #include "reader/large_file_search.h"
 
 #include <fcntl.h>
@@ -9,13 +9,12 @@
 #include <unistd.h>
 
 #include <memory>
-#include <mutex>
 #include <string>
-#include <vector>
 
+#include "driver/shared_search.h"
 #include "korrin_process.h"
 #include "reader/file_bytes.h"
-#include "scan_helpers.h"
+#include "scan_model.h"
 
 namespace korrin {
 namespace {
@@ -23,22 +22,20 @@ namespace {
 using korrin_test::TempDir;
 
 // Searches `content` from `from` as if it were `size` bytes long, alone and
-// then with a helper that takes the first segment; both must agree.
+// then with its segments' answers coming from the last to the first; both
+// must agree.
 int64_t Search(const std::string& content, int64_t from, int64_t segment_length,
                int64_t size = -1) {
   TempDir dir;
   korrin_test::WriteFile(dir / "pgm", content);
   const int fd = open((dir / "pgm").c_str(), O_RDONLY);
   if (size < 0) size = static_cast<int64_t>(content.size());
-  const LargeFileSettings settings{.quiet_length = 0, .segment_length = segment_length};
+  const FarSearch search{.fd = fd, .from = from, .size = size, .segment_length = segment_length};
   const auto buffer = std::make_unique<ScanBuffer>();
-  const int64_t alone = SearchLargeFile(fd, from, size, buffer->bytes, settings, nullptr);
-  korrin_test::InlineHelpers helper(1);
-  const int64_t helped = SearchLargeFile(fd, from, size, buffer->bytes, settings, &helper);
+  const int64_t alone = SearchAlone(search, buffer->bytes);
+  const int64_t shared = korrin_test::SearchFromTheLastSegment(search, buffer->bytes);
   close(fd);
-  EXPECT_EQ(helper.offers, 1);
-  EXPECT_EQ(helper.withdrawals, 1);
-  EXPECT_EQ(helped, alone) << "with a helper";
+  EXPECT_EQ(shared, alone) << "answers from the last segment to the first";
   return alone;
 }
 
@@ -49,7 +46,7 @@ std::string WithMarkers(size_t size, std::initializer_list<size_t> markers) {
   return s;
 }
 
-TEST(SegmentSearch, MarkersOnEveryEdge) {
+TEST(FarSearch, MarkersOnEveryEdge) {
   constexpr int64_t kFrom = 10000;
   constexpr int64_t kRead = kScanBufferSize;
   struct Case {
@@ -67,6 +64,8 @@ TEST(SegmentSearch, MarkersOnEveryEdge) {
        WithMarkers(3 * kRead, {kFrom + kRead - 3}), 1 << 20, kFrom + kRead - 3},
       {"the first of two in one segment", WithMarkers(30000, {kFrom + 900, kFrom + 100}), 4096,
        kFrom + 100},
+      {"the first of two in two segments", WithMarkers(30000, {kFrom + 9000, kFrom + 100}), 4096,
+       kFrom + 100},
       {"the last bytes of the file", WithMarkers(30000, {30000 - 7}), 4096, 30000 - 7},
       {"none", WithMarkers(30000, {}), 4096, kNoMarker},
   };
@@ -75,43 +74,7 @@ TEST(SegmentSearch, MarkersOnEveryEdge) {
   }
 }
 
-// A helper that takes the first two segments when the search is offered,
-// searches one of them at once and the other only when the search is
-// withdrawn: the answers come in the order it chooses.
-class TwoSegmentsHelper final : public SearchHelpers {
- public:
-  explicit TwoSegmentsHelper(bool lower_first) : lower_first_(lower_first) {}
-  void Offer(SegmentSearch& search) override {
-    const int64_t lower = search.TakeSegment();
-    const int64_t higher = search.TakeSegment();
-    search.SearchSegment(lower_first_ ? lower : higher, buffer_->bytes);
-    later_ = lower_first_ ? higher : lower;
-  }
-  std::mutex& Mutex() override { return mutex_; }
-  void Withdraw(SegmentSearch& search) override { search.SearchSegment(later_, buffer_->bytes); }
-
- private:
-  std::mutex mutex_;
-  bool lower_first_;
-  int64_t later_ = -1;
-  std::unique_ptr<ScanBuffer> buffer_ = std::make_unique<ScanBuffer>();
-};
-
-TEST(SegmentSearch, TheLowestSegmentWithAnAnswerDecides) {
-  TempDir dir;
-  korrin_test::WriteFile(dir / "pgm", WithMarkers(20000, {1000, 5000}));  // segments 0 and 1
-  const int fd = open((dir / "pgm").c_str(), O_RDONLY);
-  const auto buffer = std::make_unique<ScanBuffer>();
-  const LargeFileSettings settings{.quiet_length = 0, .segment_length = 4096};
-  for (const bool lower_first : {true, false}) {
-    TwoSegmentsHelper helper(lower_first);
-    EXPECT_EQ(SearchLargeFile(fd, 0, 20000, buffer->bytes, settings, &helper), 1000)
-        << (lower_first ? "lower answer first" : "higher answer first");
-  }
-  close(fd);
-}
-
-TEST(SegmentSearch, AFailedOrShortReadIsUnsureNeverNone) {
+TEST(FarSearch, AFailedOrShortReadIsUnsureNeverNone) {
   const std::string content = WithMarkers(30000, {});
   // The file is shorter than the size seen at open: cut meanwhile.
   EXPECT_EQ(Search(content, 0, 4096, 40000), kUnsure);
@@ -121,9 +84,9 @@ TEST(SegmentSearch, AFailedOrShortReadIsUnsureNeverNone) {
   TempDir dir;
   const int fd = open(dir.path().c_str(), O_RDONLY);
   const auto buffer = std::make_unique<ScanBuffer>();
-  EXPECT_EQ(SearchLargeFile(fd, 0, 40000, buffer->bytes,
-                            {.quiet_length = 0, .segment_length = 4096}, nullptr),
-            kUnsure);
+  EXPECT_EQ(
+      SearchAlone({.fd = fd, .from = 0, .size = 40000, .segment_length = 4096}, buffer->bytes),
+      kUnsure);
   close(fd);
 }
 

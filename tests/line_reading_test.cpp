@@ -16,15 +16,19 @@
 namespace korrin_test {
 namespace {
 
-using korrin::AtTurn;
 using korrin::LineRead;
+using korrin::LineState;
 using korrin::OwnFiles;
-using korrin::Reading;
 using korrin::ScanBuffer;
 
-// What an open ahead leaves for its line's turn, file by file.
-TEST(LineReading, WhatAnOpenAheadLeavesForItsTurn) {
-  if (!korrin::CanOpenAhead()) {
+// A line reader whose far searches run on its own thread.
+struct Reader final : korrin::LineReader {
+  using LineReader::LineReader;
+};
+
+// When a line's file is read, by what its path is.
+TEST(LineReading, WhenEachKindOfPathIsRead) {
+  if (!korrin::CanRefuseProcessLinks()) {
     GTEST_SKIP() << "no openat2 here (qemu-user 7.2 has none): korrin reads one line at a time";
   }
   TempDir dir;
@@ -45,26 +49,26 @@ TEST(LineReading, WhatAnOpenAheadLeavesForItsTurn) {
   ASSERT_EQ(pipe(pipe_ends), 0);
   struct Case {
     std::string path;
-    AtTurn at_turn;
+    LineState state;
     bool opened;
   } const cases[] = {
-      {dir / "a.cbl", AtTurn::Nothing, true},
-      {dir / "missing.cbl", AtTurn::Nothing, false},
-      {dir / "loop", AtTurn::Nothing, false},  // a loop of links: the path's own failure
-      {dir / "report.txt", AtTurn::Read, false},
-      {dir.path(), AtTurn::Read, false},         // no regular file: opened only when its turn comes
-      {dir / "fifo", AtTurn::ReadAlone, false},  // opening it may release a writer
-      {dir / "socket", AtTurn::ReadAlone, false},
-      {"/dev/null", AtTurn::ReadAlone, false},
-      {"/dev/fd/" + std::to_string(held), AtTurn::ReadAlone, false},
-      {"/dev/fd/" + std::to_string(pipe_ends[0]), AtTurn::ReadAlone, false},
-      {"/proc/self/status", AtTurn::ReadAlone, false},
+      {dir / "a.cbl", LineState::Read, true},
+      {dir / "missing.cbl", LineState::Read, false},
+      {dir / "loop", LineState::Read, false},  // a loop of links: the path's own failure
+      {dir / "report.txt", LineState::Deferred, false},
+      {dir.path(), LineState::Deferred, false},  // no regular file: opened only at its turn
+      {dir / "fifo", LineState::Serial, false},  // opening it may release a writer
+      {dir / "socket", LineState::Serial, false},
+      {"/dev/null", LineState::Serial, false},
+      {"/dev/fd/" + std::to_string(held), LineState::Serial, false},
+      {"/dev/fd/" + std::to_string(pipe_ends[0]), LineState::Serial, false},
+      {"/proc/self/status", LineState::Serial, false},
   };
   const auto buffer = std::make_unique<ScanBuffer>();
+  Reader reader(*buffer, {}, own);
   for (const Case& c : cases) {
-    const LineRead read =
-        korrin::ReadLineFile(c.path.c_str(), "A", Reading::Ahead, {buffer.get(), {}, nullptr}, own);
-    EXPECT_EQ(read.at_turn, c.at_turn) << c.path;
+    const LineRead read = reader.Ahead(c.path.c_str(), "A");
+    EXPECT_EQ(read.state, c.state) << c.path;
     EXPECT_EQ(read.scan.opened, c.opened) << c.path;
   }
   close(held);

@@ -4,7 +4,7 @@
 // a time, and both runs must leave the same streams, status and report; the
 // open log of the fault library shows which thread opened what. Then the
 // engine in this process, with a line reader of the tests' own that orders
-// the threads, and what an open ahead leaves for its line's turn.
+// the threads, and what an open ahead leaves for its turn.
 #include "driver/read_ahead.h"
 
 #include <fcntl.h>
@@ -32,13 +32,12 @@
 namespace korrin_test {
 namespace {
 
-using korrin::AtTurn;
 using korrin::LineRead;
+using korrin::LineState;
 using korrin::ListLine;
 using korrin::OwnFiles;
 using korrin::QueuedLine;
 using korrin::ReadAhead;
-using korrin::Reading;
 using korrin::ScanBuffer;
 
 // The opens of a run, one "main PATH" or "worker PATH" a line.
@@ -158,8 +157,8 @@ const std::string kListOfA = Repeat("a.cbl\n", 180);
 const ListCase kCases[] = {
     {.name = "TheSameFilesListedAgainAndAgain",
      .list = Repeat("a.cbl\nx.cbl\na.cbl\nmissing.cbl\n", 150)},
-    // The report grows while it is listed; its size counts when its line's turn comes.
-    // Listed first, it is read when its line's turn comes behind a large file.
+    // The report grows while it is listed; its size counts when its turn comes.
+    // Listed first, it is read when its turn comes behind a large file.
     {.name = "TheReportItself",
      .list = "x.cbl\nout.txt\n" + Repeat("a.cbl\n", 120) + "out.txt\n" + Repeat("x.cbl\n", 90) +
              "./out.txt\n" + Repeat("a.cbl\n", 10)},
@@ -174,21 +173,21 @@ const ListCase kCases[] = {
     {.name = "OpenFailures", .list = Repeat("bad.cbl\na.cbl\n", 100), .faults = "bad.cbl=open-eio"},
     {.name = "SlowReads", .list = Repeat("x.cbl\na.cbl\n", 100), .faults = "x.cbl=read-max:1000"},
     // 0, 1, 2, the report, the list and one program: a worker's descriptor
-    // is one too many, and the line is opened again when its line's turn comes. (The open
+    // is one too many, and the line is opened again when its turn comes. (The open
     // log has no descriptor left either.)
     {.name = "OneDescriptorToSpare",
      .list = Repeat("x.cbl\na.cbl\n", 100),
      .faults = "x.cbl=read-max:1000",
      .descriptors = 6,
      .no_worker_because = "the open log has no descriptor left to note a worker's open"},
-    // The report is opened when its line's turn comes, maybe while a worker holds the
+    // The report is opened when its turn comes, maybe while a worker holds the
     // descriptor left.
     {.name = "TheReportAtItsTurnWithOneDescriptorToSpare",
      .list = Repeat("a.cbl\nout.txt\n", 400),
      .descriptors = 6,
      .no_worker_because = "the open log has no descriptor left to note a worker's open"},
     {.name = "ALargeFileDenseInMarkers", .list = "a.cbl\ndense.cbl\na.cbl\ndense.cbl\n"},
-    // Standard output is read as it stands when its line's turn comes: the first 4096
+    // Standard output is read as it stands when its turn comes: the first 4096
     // bytes of progress are written out at the 54th line, and the size of
     // out.log at the 57th is theirs, though the slow first line leaves
     // time to read it long before.
@@ -221,7 +220,7 @@ const ListCase kCases[] = {
            usleep(300000);
            if (line == 2) unlink("gone.cbl");
          },
-     .no_worker_because = "each line comes alone, and the run's thread reads a line alone"},
+     .no_worker_because = "each line comes alone, and the main thread reads a line alone"},
     {.name = "ASmallStack", .list = Repeat("a.cbl\nx.cbl\n", 50), .stack = 128 << 10},
     // The list itself describes the reading process: its "Threads:" line
     // names a file only when the process has one thread.
@@ -233,7 +232,7 @@ const ListCase kCases[] = {
     {.name = "TheListACgroupFile",
      .list_is_own_cgroup = true,
      .no_worker_because = "a list of a cgroup file system is read one line at a time"},
-    // The FIFO is opened only when its line's turn comes, once the large victim before it
+    // The FIFO is opened only when its turn comes, once the large victim before it
     // is read whole; opened ahead, it would let the writer cut the victim
     // while it is read.
     {.name = "AFifoIsOpenedOnlyAtItsTurn",
@@ -322,10 +321,10 @@ TEST_P(SameOutcome, AsOneLineAtATime) {
   const auto [pinned, pinned_report] = run(true);
   const std::vector<std::string> pinned_opens = OpenLog(open_log);
   const bool wants_a_worker = c.no_worker_because == nullptr && !OnOneProcessor() &&
-                              !UnderValgrind() && korrin::CanOpenAhead();
+                              !UnderValgrind() && korrin::CanRefuseProcessLinks();
   auto [spread, spread_report] = run(false);
   std::vector<std::string> spread_opens = OpenLog(open_log);
-  // On a loaded machine the run's thread may read every line before a
+  // On a loaded machine the main thread may read every line before a
   // woken worker is scheduled: the row is run again until one took part.
   for (int tries = 1; wants_a_worker && !AnyWorker(spread_opens) && tries < 10; ++tries) {
     std::tie(spread, spread_report) = run(false);
@@ -351,19 +350,22 @@ INSTANTIATE_TEST_SUITE_P(Lists, SameOutcome, testing::ValuesIn(kCases),
                            return info.param.name;
                          });
 
+// A run of korrin on p.lst in `dir` with the fault library's open log:
+// its lines.
+std::vector<std::string> OpensOfARun(const TempDir& dir, const std::function<void()>& in_child) {
+  std::vector<std::string> env = WithFaults("none=none");
+  env.push_back("KORRIN_OPEN_LOG=" + (dir / "opens.log"));
+  const Outcome o = RunKorrin(
+      {.args = {"out.txt"}, .list = "p.lst", .cwd = dir.path(), .env = env, .in_child = in_child});
+  EXPECT_EQ(o.status, 0);
+  return OpenLog(dir / "opens.log");
+}
+
 TEST(ReadAhead, OneProcessorReadsEachLineInListOrder) {
   TempDir dir;
   WriteFile(dir / "a.cbl", kSmallProgram);
   WriteFile(dir / "p.lst", "a.cbl\nmissing\nsub/a.cbl\na.cbl\n");
-  const Outcome o = RunKorrin({.args = {"out.txt"},
-                               .list = "p.lst",
-                               .cwd = dir.path(),
-                               .env = {"KORRIN_OPEN_LOG=" + (dir / "opens.log"),
-                                       std::string("LD_PRELOAD=") + KORRIN_FAULT_SHIM,
-                                       "ASAN_OPTIONS=verify_asan_link_order=0"},
-                               .in_child = PinToOneProcessor});
-  EXPECT_EQ(o.status, 0);
-  std::vector<std::string> opens = OpenLog(dir / "opens.log");
+  std::vector<std::string> opens = OpensOfARun(dir, PinToOneProcessor);
   // Whatever the libraries open first, the program files come one by one, in
   // list order, on the main thread.
   while (!opens.empty() && opens.front() != "main a.cbl") opens.erase(opens.begin());
@@ -375,20 +377,13 @@ TEST(ReadAhead, OneProcessorReadsEachLineInListOrder) {
 // workers it may have.
 TEST(ReadAhead, ThreadsDoNotGrowWithFilesOrMarkers) {
   TempDir dir;
-  // Mostly holes, large enough to be searched in segments; then dense in
+  // Mostly holes, large enough to be searched far ahead; then dense in
   // markers, each a window without the name.
   WriteFile(dir / "large.cbl", "");
   ASSERT_EQ(truncate((dir / "large.cbl").c_str(), off_t{16} << 20), 0);
   WriteFile(dir / "dense.cbl", Repeat(std::string(57, '.') + "WORKING", (8 << 20) / 64));
   WriteFile(dir / "p.lst", Repeat("large.cbl\n", 40) + "dense.cbl\n");
-  const Outcome o = RunKorrin({.args = {"out.txt"},
-                               .list = "p.lst",
-                               .cwd = dir.path(),
-                               .env = {"KORRIN_OPEN_LOG=" + (dir / "opens.log"),
-                                       std::string("LD_PRELOAD=") + KORRIN_FAULT_SHIM,
-                                       "ASAN_OPTIONS=verify_asan_link_order=0"}});
-  EXPECT_EQ(o.status, 0);
-  const std::vector<std::string> log = OpenLog(dir / "opens.log");
+  const std::vector<std::string> log = OpensOfARun(dir, {});
   EXPECT_LE(std::count(log.begin(), log.end(), "thread"), 16);
 }
 
@@ -413,22 +408,25 @@ TEST(ReadAhead, ALineThatHasComeIsReportedWithoutWaitingForTheNext) {
   }
 }
 
-// The engine in this process, with one worker and the line reader below:
-// each line's path is its number; the reader of a test decides what each
+// The engine in this process, with one worker and the line reading below:
+// each line's path is its number; the script of a test decides what each
 // line gives and how long it takes.
 struct Script {
-  std::function<LineRead(int line, Reading reading)> read;
-  std::atomic<int> inside_ahead{0};  // ahead reads under way, on any thread
+  std::function<LineRead(int line, bool ahead)> read;
+  std::atomic<int> inside_ahead{0};  // reads ahead under way, on any thread
   std::atomic<int> ahead_reads{0};
 };
 Script* script = nullptr;
 
-LineRead ScriptedRead(const char* path, const char*, Reading reading, const korrin::ScanContext&,
-                      const OwnFiles&) {
-  if (reading == Reading::Ahead) ++script->inside_ahead, ++script->ahead_reads;
-  LineRead read = script->read(std::stoi(path), reading);
-  if (reading == Reading::Ahead) --script->inside_ahead;
+LineRead ScriptedAhead(korrin::LineReader&, const QueuedLine& line) {
+  ++script->inside_ahead, ++script->ahead_reads;
+  LineRead read = script->read(std::stoi(line.path), true);
+  --script->inside_ahead;
   return read;
+}
+
+LineRead ScriptedAtItsTurn(korrin::LineReader&, const QueuedLine& line) {
+  return script->read(std::stoi(line.path), false);
 }
 
 // Every line taken, in order; each scan's size tells the line it is.
@@ -437,26 +435,30 @@ std::vector<LineRead> TakeAll(int lines) {
     ScanBuffer buffer;
   };
   const auto memory = std::make_unique<Memory>();
-  ReadAhead ahead({.workers = 1, .large_files = {}, .read_line = ScriptedRead}, OwnFiles(),
-                  memory->buffer);
-  EXPECT_FALSE(ahead.Stopped());
+  ReadAhead ahead({.workers = 1,
+                   .large_files = {},
+                   .reading = {.ahead = ScriptedAhead, .at_its_turn = ScriptedAtItsTurn}},
+                  OwnFiles(), memory->buffer);
+  EXPECT_EQ(ahead.mode(), ReadAhead::Mode::LookAhead);
   std::vector<std::string> paths;
   paths.reserve(static_cast<size_t>(lines));
   for (int k = 0; k < lines; ++k) paths.push_back(std::to_string(k));
-  for (const std::string& path : paths) ahead.Add(ListLine{.text = path});
-  ahead.Publish(true);
   std::vector<LineRead> taken;
-  for (int k = 0; k < lines; ++k) {
-    const QueuedLine& line = ahead.TakeOldest();
-    taken.push_back({line.scan, line.at_turn, false});
+  size_t added = 0;
+  while (taken.size() < paths.size()) {
+    for (uint64_t room = ahead.Room(); room > 0 && added < paths.size(); --room) {
+      ahead.Add(ListLine{.text = paths[added++]});
+    }
+    const QueuedLine& line = ahead.TakeOldest(added < paths.size());
+    taken.push_back({line.scan, line.state});
   }
   return taken;
 }
 
-LineRead ReadAs(int line, AtTurn at_turn = AtTurn::Nothing) {
+LineRead ReadAs(int line, LineState state = LineState::Read) {
   LineRead read;
   read.scan.size = 100 + line;
-  read.at_turn = at_turn;
+  read.state = state;
   return read;
 }
 
@@ -466,19 +468,19 @@ void AwaitUpTo(const std::atomic<bool>& done, std::chrono::milliseconds limit) {
   while (!done && std::chrono::steady_clock::now() < until) usleep(1000);
 }
 
-// Line 1 must be read alone: once its turn comes, no worker reads ahead,
-// and every later line is read when its turn comes.
-// Every read ahead after it waits for line 1's read when its line's turn comes (or 200 ms),
-// so a worker still running is inside one then, every time.
-TEST(Engine, TheWorkersStopBeforeALineReadAlone) {
+// Line 1 must be read serially: once its turn comes, no worker reads ahead,
+// and every later line is read at its turn. Every read ahead after it waits
+// for line 1's read at its turn (or 200 ms), so a worker still running is
+// inside one then, every time.
+TEST(Engine, TheWorkersStopBeforeALineReadSerially) {
   Script s;
   script = &s;
   std::atomic<bool> line_1_read{false};
   int inside_during_line_1 = -1;
   int ahead_reads_before = -1;
-  int later_lines_read_at_their_turn = 0;  // on the run's thread only, the workers stopped
-  s.read = [&](int line, Reading reading) {
-    if (reading == Reading::AtItsTurn) {
+  int later_lines_read_at_their_turn = 0;  // on the main thread only, the workers stopped
+  s.read = [&](int line, bool ahead) {
+    if (!ahead) {
       if (line >= 2) ++later_lines_read_at_their_turn;
       if (line == 1) {
         inside_during_line_1 = s.inside_ahead;
@@ -489,7 +491,7 @@ TEST(Engine, TheWorkersStopBeforeALineReadAlone) {
       }
       return ReadAs(line);
     }
-    if (line == 1) return ReadAs(line, AtTurn::ReadAlone);
+    if (line == 1) return ReadAs(line, LineState::Serial);
     if (line >= 2) AwaitUpTo(line_1_read, std::chrono::milliseconds(200));
     return ReadAs(line);
   };
@@ -501,18 +503,18 @@ TEST(Engine, TheWorkersStopBeforeALineReadAlone) {
   script = nullptr;
 }
 
-// Line 0 is read when its line's turn comes (the run writes its file, say) and its open
-// lacks descriptors the first time: it is read again once the workers are
-// stopped. A worker still running would be inside a read ahead then.
-TEST(Engine, AnOpenThatLackedResourcesAtItsTurnIsRetriedAlone) {
+// Line 0 is deferred to its turn (the run writes its file, say), and its
+// open lacks descriptors the first time: it is read again once the workers
+// are stopped. A worker still running would be inside a read ahead then.
+TEST(Engine, AnOpenThatLackedResourcesAtItsTurnIsRetriedSerially) {
   Script s;
   script = &s;
   std::atomic<bool> retried{false};
   int turns = 0;
   int inside_at_retry = -1;
-  s.read = [&](int line, Reading reading) {
-    if (reading == Reading::Ahead) {
-      if (line == 0) return ReadAs(line, AtTurn::Read);
+  s.read = [&](int line, bool ahead) {
+    if (ahead) {
+      if (line == 0) return ReadAs(line, LineState::Deferred);
       AwaitUpTo(retried, std::chrono::milliseconds(200));
       return ReadAs(line);
     }
@@ -520,8 +522,8 @@ TEST(Engine, AnOpenThatLackedResourcesAtItsTurnIsRetriedAlone) {
     if (++turns == 1) {
       // Lacking only while a worker is inside a read, as it would be.
       for (int wait = 0; s.inside_ahead == 0 && wait < 2000; ++wait) usleep(1000);
-      LineRead lacked;
-      lacked.lacked_resources = true;
+      LineRead lacked;  // no descriptor was left
+      lacked.state = LineState::Serial;
       return lacked;
     }
     inside_at_retry = s.inside_ahead;

@@ -145,15 +145,5 @@ TEST(Report, TotalsPrintWholeSixtyFourBitNumbers) {
             "     Taille totale....................: 18446744073709551615\n");
 }
 
-TEST(Report, WriteFailuresAreKept) {
-  FILE* full = std::fopen("/dev/full", "w");
-  ASSERT_NE(full, nullptr);
-  std::setvbuf(full, nullptr, _IONBF, 0);
-  Report report(full, {});
-  report.AddProgram(ProgramRecord());
-  EXPECT_TRUE(report.WriteFailed());
-  std::fclose(full);
-}
-
 }  // namespace
 }  // namespace korrin

@@ -13,7 +13,6 @@
 #include <string>
 
 #include "korrin_process.h"
-#include "scan_helpers.h"
 
 namespace korrin {
 namespace {
@@ -68,10 +67,9 @@ std::string MakeFile(std::mt19937& rng, const std::string& name) {
   return s;
 }
 
-// Runs the scanner, with `large_files` and `helpers`, and the plain reads
-// over `files` generated files.
-void CompareWithPlainReads(int files, const LargeFileSettings& large_files,
-                           SearchHelpers* helpers) {
+// Runs the scanner, with `large_files`, and the plain reads over `files`
+// generated files.
+void CompareWithPlainReads(int files, const LargeFileSettings& large_files) {
   korrin_test::TempDir dir;
   const std::string path = dir / "pgm";
   std::mt19937 rng(20261208);
@@ -83,9 +81,9 @@ void CompareWithPlainReads(int files, const LargeFileSettings& large_files,
     korrin_test::WriteFile(path, content);
     const int fd = open(path.c_str(), O_RDONLY);
     const auto size = static_cast<int64_t>(content.size());
-    const korrin_test::Found expected = korrin_test::ScanPlainly(fd, size, name.c_str(), &buffer);
+    const korrin_test::Found expected = korrin_test::ScanPlainly(fd, name.c_str(), buffer);
     const korrin_test::Found got =
-        korrin_test::FindBlockInFile(fd, size, name.c_str(), {&buffer, large_files, helpers});
+        korrin_test::ScanAsKorrin(fd, size, name.c_str(), large_files, buffer);
     close(fd);
     ASSERT_EQ(got.anchor, expected.anchor) << "file " << file << ", " << size << " bytes";
     ASSERT_EQ(got.window, expected.window) << "file " << file << ", " << size << " bytes";
@@ -97,16 +95,15 @@ void CompareWithPlainReads(int files, const LargeFileSettings& large_files,
 }
 
 TEST(ScanModel, TheBufferedReadingFindsWhatPlainReadsFind) {
-  CompareWithPlainReads(4000, {}, nullptr);
+  CompareWithPlainReads(4000, {});
 }
 
-// The rest of each file searched ahead as a large file's would be, in
-// page-long segments shared with a helper, so that files of a few kilobytes
-// span several: the chunk the search skips to must be the one the plain
-// reads reach.
-TEST(ScanModel, TheLargeFileSearchFindsWhatPlainReadsFind) {
-  korrin_test::InlineHelpers helper(1);
-  CompareWithPlainReads(2000, korrin_test::EagerSearch(), &helper);
+// The rest of each file searched far ahead as a large file's would be, in
+// page-long segments whose answers come from the last to the first, so that
+// files of a few kilobytes span several: the chunk the search skips to must
+// be the one the plain reads reach.
+TEST(ScanModel, TheFarSearchFindsWhatPlainReadsFind) {
+  CompareWithPlainReads(2000, korrin_test::EagerSearch());
 }
 
 }  // namespace

@@ -13,37 +13,6 @@
 namespace korrin {
 namespace {
 
-TEST(FindBytes, FindsFirstMatchWithinCount) {
-  struct Case {
-    const char* data;
-    int count;
-    const char* pattern;
-    int expected;
-  } const cases[] = {
-      {"abcWORKINGxyz", 13, "WORKING", 3},
-      {"WORKINGWORKING", 14, "WORKING", 0},  // the first of two
-      {"abcWORKING", 10, "WORKING", 3},      // ends exactly at the count
-      {"abcWORKING", 9, "WORKING", -1},      // would run past the count
-      {"abcWORKING", 3, "WORKING", -1},
-      {"abc", 3, "", 0},  // empty pattern at index 0
-      {"abc", 1, "", 0},
-      {"abc", 0, "", -1},    // count 0
-      {"abc", -5, "a", -1},  // negative count
-      {"abc", 0, "a", -1},
-      {"xxWORKINxWORKING", 16, "WORKING", 9},  // a near miss first
-      {"working WORKING", 15, "WORKING", 8},   // case matters
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(FindBytes(c.count, c.data, c.pattern), c.expected) << c.data << " / " << c.count;
-  }
-}
-
-TEST(FindBytes, LooksPastNulBytesInData) {
-  const char data[] = {'a', '\0', 'b', '/', 'c'};
-  EXPECT_EQ(FindBytes(5, data, "/"), 3);
-  EXPECT_EQ(FindBytes(5, data, "b/"), 2);
-}
-
 TEST(UpperCase, UpperCasesOnlyAsciiLetters) {
   std::string text = "pgm001-az.\xe9\xff{`";
   UpperCase(text.data());

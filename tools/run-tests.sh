@@ -55,7 +55,7 @@ awk '/^The following tests did not run:/ { skipping = 1; next }
      skipping && /^\t/ { next }
      { skipping = 0 }
      /^Internal ctest changing into directory|^ *Start +[0-9]+: / { next }
-     /^ *[0-9]+\/[0-9]+ Test +#[0-9]+: .* (Passed +[0-9.]+ sec|\*\*\*Skipped +[0-9.]+ sec)$/ { next }
+     /^ *[0-9]+\/[0-9]+ Test +#[0-9]+: .*( Passed|\*\*\*Skipped) +[0-9.]+ sec$/ { next }
      { print }' "$dir/ctest.log"
 
 # The reason of each skipped test: the line after GoogleTest's "Skipped", or

@@ -10,7 +10,7 @@ namespace {
 constexpr const char* kProgressLabels[] = {"File processed", "Fichier traite"};
 
 void WriteText(std::string_view text, FILE* out) {
-  std::fwrite(text.data(), 1, text.size(), out);
+  if (!text.empty()) std::fwrite(text.data(), 1, text.size(), out);
 }
 
 }  // namespace
@@ -19,7 +19,10 @@ Console::Console(const Options& options)
     : label_(kProgressLabels[static_cast<int>(options.language)]),
       quiet_(options.quiet),
       status_line_(options.status_line),
-      messages_(options.quiet ? stderr : stdout) {}
+      messages_(options.quiet ? stderr : stdout) {
+  // Without the status line the terminal's sequences are never used.
+  if (status_line_ && !quiet_) SetUpStatusLine(StatusLineTerminal());
+}
 
 Console::~Console() {
   ClearStatusLine();

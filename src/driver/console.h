@@ -12,7 +12,8 @@ namespace korrin {
 
 class Console {
  public:
-  // With --quiet: no progress, and the messages go to standard error.
+  // With --quiet: no progress, and the messages go to standard error. With
+  // -R, looks up the status line's sequences.
   explicit Console(const Options& options);
   // Sends what the status line still holds back.
   ~Console();

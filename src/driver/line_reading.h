@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// How the file of one list line is read, ahead of its line's turn or when
-// its turn comes, so that reading ahead gives what a run of one line at a
-// time gives.
+// When and how the file of a list line is read: ahead of its turn on any
+// thread, deferred to its turn, or serially once the workers are stopped.
+// This is the one home of that rule, and of the reasons a run starts no
+// worker at all.
 #pragma once
 
 #include "reader/program_reader.h"
@@ -9,7 +10,7 @@
 namespace korrin {
 
 // The files the run itself writes: the report, and standard output and
-// standard error when they are files. They are read only when their lines' turn comes.
+// standard error when they are files. They grow until their turn.
 class OwnFiles {
  public:
   void Add(const FileIdentity& file) { files_[count_++] = file; }
@@ -20,32 +21,74 @@ class OwnFiles {
   int count_ = 0;
 };
 
-// What the run's thread must still do with a line read ahead when it
-// takes the line.
-enum class AtTurn {
-  Nothing,  // the line is read
-  Read,     // read it now: the run writes its file, or it is a directory
-  // Stop the workers for good, then read it and every line after it when
-  // its turn comes: its meaning depends on the reading process, opening it
-  // may act on other processes, or its open lacked what workers hold.
-  ReadAlone,
+// The run's own files, and whether the list may be read ahead at all.
+struct RunFiles {
+  OwnFiles own;
+  bool list_needs_one_line_at_a_time = false;
+};
+RunFiles FilesOfTheRun(int report_fd, int list_fd);
+
+// The workers a run starts besides its own thread: one per further
+// processor, or none where its files or the system forbid reading ahead.
+int WorkersForThisRun(const RunFiles& files);
+// Workers at most, those added while reads wait for the disk included.
+constexpr int kMostWorkers = 16;
+
+// What a read ahead of its turn finds of a listed path.
+enum class Finding {
+  RegularFile,      // opened: read now
+  NoFile,           // missing, no permission, a loop of links: nothing to read, now or later
+  Directory,        // read at its turn, as a one-line run reads it
+  OwnFile,          // the run writes it: read at its turn, as it stands then
+  Unsure,           // the machine failed to say: the open at its turn reports it
+  ActsOnOthers,     // a FIFO, a device or a socket: opening it may release another process
+  ReaderDependent,  // /proc, /sys, a cgroup, /dev/fd/N: it depends on the reading process
+  LackedResources,  // no descriptor or memory was left, which other threads may hold
 };
 
-enum class Reading { Ahead, AtItsTurn };
+// Where a queued line stands.
+enum class LineState {
+  Unread,    // not read yet
+  Read,      // its scan is final
+  Deferred,  // to be read at its turn, the workers running
+  Serial,    // to be read at its turn once the workers are stopped for good
+};
 
+// The rule: the state a read ahead leaves its line in, by what it found.
+LineState StateAfter(Finding finding);
+
+// A line's file as read, and where the line stands after it.
 struct LineRead {
   ProgramScan scan;
-  AtTurn at_turn = AtTurn::Nothing;  // Reading::Ahead: left for its line's turn
-  bool lacked_resources = false;     // Reading::AtItsTurn: no descriptor or memory for it
+  LineState state = LineState::Read;
 };
 
-// Reads the file at `path` for the program `name`, ahead (on any thread)
-// or when its line's turn comes (on the run's).
-using LineReader = LineRead (*)(const char* path, const char* name, Reading reading,
-                                const ScanContext& context, const OwnFiles& own_files);
+// What a thread reads list lines with: its buffer and the run's settings. A
+// large file's far search runs on this thread alone, unless a subclass
+// shares it with other threads.
+class LineReader {
+ public:
+  LineReader(ScanBuffer& buffer, const LargeFileSettings& settings, const OwnFiles& own);
 
-// The program's: OpenProgram ahead or when its line's turn comes, then ScanProgram.
-LineRead ReadLineFile(const char* path, const char* name, Reading reading,
-                      const ScanContext& context, const OwnFiles& own_files);
+  // Ahead of its turn: the file is read only if the rule lets it.
+  LineRead Ahead(const char* path, const char* name);
+  // At its turn, as a run of one line at a time reads it. Serial when the
+  // open lacked descriptors or memory, which stopped workers may give back.
+  LineRead AtItsTurn(const char* path, const char* name);
+
+  ScanBuffer& buffer() { return buffer_; }
+
+ protected:
+  ~LineReader() = default;
+  virtual int64_t SearchFar(const FarSearch& search);
+
+ private:
+  Finding Find(const char* path, OpenedProgram* file);
+  ProgramScan Scan(OpenedProgram& file, const char* name);
+
+  ScanBuffer& buffer_;
+  const LargeFileSettings settings_;
+  const OwnFiles& own_;
+};
 
 }  // namespace korrin

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <memory>
 #include <new>
+#include <utility>
 
 namespace korrin {
 
@@ -26,15 +27,16 @@ using MallocPtr = std::unique_ptr<T, MallocDeleter<T>>;
 // it cannot allocate the exception and ends the process. A T aligned beyond
 // what malloc gives (a page, for the buffers the kernel copies into) is
 // allocated at its alignment.
-template <typename T>
-MallocPtr<T> NewOrNull() {
+template <typename T, typename... Arguments>
+MallocPtr<T> NewOrNull(Arguments&&... arguments) {
   void* memory = nullptr;
   if constexpr (alignof(T) > alignof(std::max_align_t)) {
     if (posix_memalign(&memory, alignof(T), sizeof(T)) != 0) memory = nullptr;
   } else {
     memory = std::malloc(sizeof(T));
   }
-  return MallocPtr<T>(memory == nullptr ? nullptr : new (memory) T);
+  return MallocPtr<T>(memory == nullptr ? nullptr
+                                        : new (memory) T(std::forward<Arguments>(arguments)...));
 }
 
 }  // namespace korrin

@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "driver/read_ahead.h"
 
-#include <sched.h>
 #include <sys/resource.h>
-#include <unistd.h>
 
 #include <algorithm>
 
@@ -27,27 +25,46 @@ long BlocksReadFromDisk() {
 
 }  // namespace
 
-int ReadAhead::WorkersForThisMachine() {
-  // The run's thread reads lines too when the oldest is not ready, so one
-  // worker per further processor keeps them all busy; more only contend.
-  long processors = 0;
-#if defined(CPU_COUNT)
-  cpu_set_t cpus;
-  if (sched_getaffinity(0, sizeof cpus, &cpus) == 0) processors = CPU_COUNT(&cpus);
-#endif
-  if (processors <= 0) processors = sysconf(_SC_NPROCESSORS_ONLN);
-  return static_cast<int>(std::clamp<long>(processors - 1, 0, kMaxWorkers));
+LineRead ReadFileAhead(LineReader& reader, const QueuedLine& line) {
+  return reader.Ahead(line.path, line.name);
+}
+
+LineRead ReadFileAtItsTurn(LineReader& reader, const QueuedLine& line) {
+  return reader.AtItsTurn(line.path, line.name);
+}
+
+ReadAhead::Thread::Thread(ReadAhead& engine, ScanBuffer& buffer)
+    : LineReader(buffer, engine.settings_.large_files, engine.own_files_), engine(engine) {}
+
+// The search is offered to the threads that have nothing else to do; it ends
+// once they have left it.
+int64_t ReadAhead::Thread::SearchFar(const FarSearch& search) {
+  SharedSearch shared(search);
+  {
+    const std::lock_guard<std::mutex> lock(engine.mutex_);
+    offered = &shared;
+    if (engine.idle_workers_ > 0) engine.work_ready_.notify_all();
+    if (engine.main_waiting_) engine.main_wakes_.notify_one();
+  }
+  while (shared.SearchNext(buffer().bytes)) {
+  }
+  {
+    const std::lock_guard<std::mutex> lock(engine.mutex_);
+    offered = nullptr;
+  }
+  return shared.Finish();
 }
 
 ReadAhead::ReadAhead(const ReadAheadSettings& settings, const OwnFiles& own_files,
                      ScanBuffer& buffer)
-    : settings_(settings), own_files_(own_files), slots_(NewOrNull<Slots>()) {
-  main_.engine = this;
-  main_.buffer = &buffer;
+    : settings_(settings), own_files_(own_files), main_(*this, buffer) {
+  threads_[thread_count_++] = &main_;
+  if (settings.workers > 0) slots_ = NewOrNull<Slots>();
   if (!slots_) return;
-  while (worker_count_ < std::min(settings.workers, kMaxWorkers) && StartWorker()) {
+  while (worker_count_ < std::min(settings.workers, kMostWorkers) && StartWorker()) {
   }
-  disk_blocks_at_look_ = BlocksReadFromDisk();
+  if (worker_count_ > 0) mode_ = Mode::LookAhead;
+  disk_blocks_at_check_ = BlocksReadFromDisk();
 }
 
 ReadAhead::~ReadAhead() {
@@ -55,66 +72,54 @@ ReadAhead::~ReadAhead() {
 }
 
 bool ReadAhead::StartWorker() {
-  Reader& worker = workers_[worker_count_];
-  worker.own_buffer = NewOrNull<ScanBuffer>();
-  if (!worker.own_buffer) return false;
-  worker.engine = this;
-  worker.buffer = worker.own_buffer.get();
+  MallocPtr<Worker>& worker = workers_[worker_count_];
+  worker = NewOrNull<Worker>(*this);
+  if (!worker) return false;
   pthread_attr_t attributes;
   pthread_attr_init(&attributes);
   pthread_attr_setstacksize(&attributes, kWorkerStack);
-  const bool started = pthread_create(&worker.thread, &attributes, WorkerMain, &worker) == 0;
+  const bool started =
+      pthread_create(&worker->thread.id, &attributes, WorkerMain, &worker->thread) == 0;
   pthread_attr_destroy(&attributes);
   if (!started) {
-    worker.own_buffer.reset();
+    worker.reset();
     return false;
   }
   ++worker_count_;
+  const std::lock_guard<std::mutex> lock(mutex_);
+  threads_[thread_count_++] = &worker->thread;
   return true;
 }
 
 // Each worker ends once done with what it holds; from then on the run's
-// thread is the process's only one. The lines after the one being taken
-// are read again when their turn comes: what made the run stop (a FIFO's
-// writer released, say) may have changed their files since.
+// thread is the process's only one. The lines after the one being taken are
+// read again at their turn: what made the run stop (a FIFO's writer
+// released, say) may have changed their files since.
 void ReadAhead::StopWorkers() {
+  if (mode_ == Mode::Serial) return;
   {
     const std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
   }
   work_ready_.notify_all();
-  for (int k = 0; k < worker_count_; ++k) {
-    pthread_join(workers_[k].thread, nullptr);
-    workers_[k].own_buffer.reset();
-  }
+  for (int k = 0; k < worker_count_; ++k) pthread_join(workers_[k]->thread.id, nullptr);
+  thread_count_ = 1;  // the main thread alone, and no other thread to see it
+  for (int k = 0; k < worker_count_; ++k) workers_[k].reset();
   worker_count_ = 0;
-  if (!slots_) return;
-  for (uint64_t line = taken_; line < queued_; ++line) Slot(line).read = false;
+  mode_ = Mode::Serial;
+  for (uint64_t line = taken_; line < queued_; ++line) Slot(line).state = LineState::Unread;
 }
 
-void* ReadAhead::WorkerMain(void* reader) {
-  Reader& self = *static_cast<Reader*>(reader);
-  self.engine->Work(self);
+void* ReadAhead::WorkerMain(void* thread) {
+  Thread& self = *static_cast<Thread*>(thread);
+  self.engine.Work(self);
   return nullptr;
 }
 
-// One step of work for any thread: the next unclaimed line, or else a
-// segment of an offered search. False when there was neither.
-bool ReadAhead::ReadALineOrHelpASearch(std::unique_lock<std::mutex>& lock, Reader& self) {
-  if (claimed_ < published_) {
-    ReadClaimedLine(lock, self);
-    return true;
-  }
-  Reader* const owner = SearchToHelp();
-  if (owner == nullptr) return false;
-  HelpSearch(lock, *owner, self);
-  return true;
-}
-
-void ReadAhead::Work(Reader& self) {
+void ReadAhead::Work(Thread& self) {
   std::unique_lock<std::mutex> lock(mutex_);
   while (!stopping_) {
-    if (!ReadALineOrHelpASearch(lock, self)) {
+    if (!ReadOrHelp(lock, self)) {
       ++idle_workers_;
       work_ready_.wait(lock);
       --idle_workers_;
@@ -122,6 +127,48 @@ void ReadAhead::Work(Reader& self) {
     }
     if (main_waiting_) main_wakes_.notify_one();
   }
+}
+
+// One step of work for any thread: the next unclaimed line, or else a
+// segment of an offered search. False when there was neither.
+bool ReadAhead::ReadOrHelp(std::unique_lock<std::mutex>& lock, Thread& self) {
+  if (claimed_ < published_) {
+    ReadClaimedLine(lock, self);
+    return true;
+  }
+  SharedSearch* const search = SearchToHelp();
+  if (search == nullptr) return false;
+  lock.unlock();
+  search->SearchNext(self.buffer().bytes);
+  search->Leave();
+  lock.lock();
+  return true;
+}
+
+void ReadAhead::ReadClaimedLine(std::unique_lock<std::mutex>& lock, Thread& self) {
+  QueuedLine& line = Slot(claimed_++);
+  lock.unlock();
+  LineRead read;  // a path too long names no file
+  if (!line.path_too_long) read = settings_.reading.ahead(self, line);
+  line.scan = read.scan;
+  lock.lock();
+  line.state.store(read.state, std::memory_order_release);
+}
+
+// No more threads help one search than there are processors.
+SharedSearch* ReadAhead::SearchToHelp() {
+  for (int k = 0; k < thread_count_; ++k) {
+    SharedSearch* const search = threads_[k]->offered;
+    if (search != nullptr && search->Join(settings_.workers)) return search;
+  }
+  return nullptr;
+}
+
+uint64_t ReadAhead::Room() const {
+  const uint64_t queued = queued_ - taken_;
+  if (mode_ == Mode::Serial) return queued == 0 ? 1 : 0;
+  const uint64_t free = kSlots - 1 - queued;
+  return free >= kBatch ? free : 0;
 }
 
 void ReadAhead::Add(const ListLine& line) {
@@ -132,134 +179,76 @@ void ReadAhead::Add(const ListLine& line) {
   slot.path_too_long = line.too_long;
   ExternalName(line.text, slot.name);
   slot.scan = ProgramScan();
-  slot.at_turn = AtTurn::Nothing;
-  slot.read = false;
+  slot.state.store(LineState::Unread, std::memory_order_relaxed);
   ++queued_;
 }
 
-void ReadAhead::Publish(bool list_waits) {
-  // Only this thread writes published_, so it may read it unlocked: with no
-  // line added and the list not waiting, there is nothing to tell.
-  if (Stopped() || (published_ == queued_ && !list_waits)) return;
+// The main thread reads the oldest line itself if need be: a worker is
+// worth waking for the lines after it.
+void ReadAhead::Publish(bool more_lines_ready) {
+  if (published_ == queued_ && more_lines_ready) return;
   const std::lock_guard<std::mutex> lock(mutex_);
   published_ = queued_;
-  // The run's thread reads the oldest line itself if need be: a worker is
-  // worth waking for the lines after it.
   const uint64_t unclaimed = published_ - claimed_;
-  if (idle_workers_ > 0 && (unclaimed >= kBatch || (list_waits && unclaimed >= 2))) {
+  if (idle_workers_ > 0 && (unclaimed >= kBatch || (!more_lines_ready && unclaimed >= 2))) {
     work_ready_.notify_all();
   }
 }
 
-void ReadAhead::ReadClaimedLine(std::unique_lock<std::mutex>& lock, Reader& self) {
-  QueuedLine& line = Slot(claimed_++);
-  lock.unlock();
-  if (!line.path_too_long) {
-    const LineRead read =
-        settings_.read_line(line.path, line.name, Reading::Ahead, self.Context(), own_files_);
-    line.scan = read.scan;
-    line.at_turn = read.at_turn;
-  }
-  lock.lock();
-  line.read = true;
-}
-
-ReadAhead::Reader* ReadAhead::SearchToHelp() {
-  // No more threads help one search than the run started workers with, one
-  // per further processor: workers added for the disk add none to search.
-  const auto helpable = [this](const Reader& owner) {
-    return owner.offered != nullptr && !owner.exhausted && owner.helpers < settings_.workers;
-  };
-  if (helpable(main_)) return &main_;
-  for (Reader& worker : workers_) {
-    if (helpable(worker)) return &worker;
-  }
-  return nullptr;
-}
-
-void ReadAhead::HelpSearch(std::unique_lock<std::mutex>& lock, Reader& owner, Reader& self) {
-  SegmentSearch& search = *owner.offered;
-  ++owner.helpers;
-  lock.unlock();
-  const bool searched = search.SearchNextSegment(self.buffer->bytes);
-  lock.lock();
-  if (!searched) owner.exhausted = true;
-  if (--owner.helpers == 0) helpers_left_.notify_all();
-}
-
-void ReadAhead::Reader::Offer(SegmentSearch& search) {
-  const std::lock_guard<std::mutex> lock(engine->mutex_);
-  offered = &search;
-  exhausted = false;
-  if (engine->idle_workers_ > 0) engine->work_ready_.notify_all();
-  if (engine->main_waiting_) engine->main_wakes_.notify_one();
-}
-
-void ReadAhead::Reader::Withdraw(SegmentSearch&) {
-  std::unique_lock<std::mutex> lock(engine->mutex_);
-  offered = nullptr;
-  engine->helpers_left_.wait(lock, [this] { return helpers == 0; });
-}
-
-// Rather than sleep until the oldest line is read, the run's thread reads
+// Rather than sleep until the oldest line is read, the main thread reads
 // the next unclaimed lines, the oldest among them when no worker has
 // claimed it, or helps a search.
 void ReadAhead::WaitFor(const QueuedLine& line) {
-  if (line.read) return;
+  if (line.state.load(std::memory_order_acquire) != LineState::Unread) return;
   std::unique_lock<std::mutex> lock(mutex_);
-  while (!line.read) {
-    if (ReadALineOrHelpASearch(lock, main_)) continue;
+  while (line.state.load(std::memory_order_relaxed) == LineState::Unread) {
+    if (ReadOrHelp(lock, main_)) continue;
     main_waiting_ = true;
     main_wakes_.wait(lock);
     main_waiting_ = false;
   }
 }
 
-// A file read when its line's turn comes whose open lacked descriptors or memory is read
-// again alone, as a run of one line at a time reads it: the workers may
-// have held what it lacked.
+// An open at its turn that lacked descriptors or memory is tried again
+// alone, as a run of one line at a time tries it: the workers may have held
+// what it lacked.
 void ReadAhead::ReadAtItsTurn(QueuedLine& line) {
-  if (line.path_too_long) return;
-  const ScanContext context{main_.buffer, settings_.large_files, Stopped() ? nullptr : &main_};
-  LineRead read =
-      settings_.read_line(line.path, line.name, Reading::AtItsTurn, context, own_files_);
-  if (read.lacked_resources && !Stopped()) {
+  LineRead read;
+  if (!line.path_too_long) read = settings_.reading.at_its_turn(main_, line);
+  if (read.state == LineState::Serial && mode_ == Mode::LookAhead) {
     StopWorkers();
-    read = settings_.read_line(line.path, line.name, Reading::AtItsTurn,
-                               {main_.buffer, settings_.large_files, nullptr}, own_files_);
+    read = settings_.reading.at_its_turn(main_, line);
   }
   line.scan = read.scan;
 }
 
 // One more worker lets one more read wait for the disk with the others,
-// when the lines taken since the last look read a page each from a disk on
+// when the lines taken since the last check read a page each from a disk on
 // average: what the page cache holds reads no block, and there more
 // workers would only contend.
 void ReadAhead::AddWorkerIfReadsWaitForTheDisk() {
-  if (++takes_since_look_ < kLinesPerLook) return;
+  if (++takes_since_check_ < kLinesPerCheck) return;
   const long blocks = BlocksReadFromDisk();
-  if (blocks - disk_blocks_at_look_ >= kLinesPerLook * kBlocksPerPage &&
-      worker_count_ < kMaxWorkers) {
+  if (blocks - disk_blocks_at_check_ >= kLinesPerCheck * kBlocksPerPage &&
+      worker_count_ < kMostWorkers) {
     StartWorker();
   }
-  disk_blocks_at_look_ = blocks;
-  takes_since_look_ = 0;
+  disk_blocks_at_check_ = blocks;
+  takes_since_check_ = 0;
 }
 
-const QueuedLine& ReadAhead::TakeOldest() {
-  QueuedLine& oldest = Slot(taken_++);
-  if (Stopped()) {
-    // With no worker left, a line that none read is read now.
-    if (!oldest.read || oldest.at_turn != AtTurn::Nothing) ReadAtItsTurn(oldest);
-    return oldest;
+const QueuedLine& ReadAhead::TakeOldest(bool more_lines_ready) {
+  QueuedLine& line = Slot(taken_++);
+  if (mode_ == Mode::LookAhead) {
+    Publish(more_lines_ready);
+    WaitFor(line);
+    // From a line read serially on, the process has one thread, as a run of
+    // one line at a time has.
+    if (line.state == LineState::Serial) StopWorkers();
   }
-  WaitFor(oldest);
-  // From a line that depends on the reading process on, the process has one
-  // thread, as a run of one line at a time has.
-  if (oldest.at_turn == AtTurn::ReadAlone) StopWorkers();
-  if (oldest.at_turn != AtTurn::Nothing) ReadAtItsTurn(oldest);
-  if (!Stopped()) AddWorkerIfReadsWaitForTheDisk();
-  return oldest;
+  if (line.state != LineState::Read) ReadAtItsTurn(line);
+  if (mode_ == Mode::LookAhead) AddWorkerIfReadsWaitForTheDisk();
+  return line;
 }
 
 }  // namespace korrin

@@ -15,14 +15,13 @@
 
 #include "common/totals.h"
 #include "driver/console.h"
+#include "driver/line_reading.h"
 #include "driver/list_reader.h"
 #include "driver/memory.h"
 #include "driver/options.h"
 #include "driver/process_setup.h"
 #include "driver/read_ahead.h"
 #include "driver/run_date.h"
-#include "driver/status_line.h"
-#include "reader/program_reader.h"
 #include "report/export.h"
 #include "report/report.h"
 
@@ -34,141 +33,17 @@ struct FileCloser {
 };
 using UniqueFile = std::unique_ptr<FILE, FileCloser>;
 
-void FormatToday(Language language, char (&run_date)[kRunDateSize]) {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  FormatRunDate(local, language, run_date);
-}
-
 // True when both paths name one existing file, links followed.
 bool SameFile(const char* a, const char* b) {
   struct stat first, second;
   return stat(a, &first) == 0 && stat(b, &second) == 0 && IdentityOf(first) == IdentityOf(second);
 }
 
-// The identity of what `fd` holds, when it is a regular file.
-std::optional<FileIdentity> FileOf(int fd) {
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-  return IdentityOf(st);
-}
-
-// Where each list line's result goes, in list order: the progress line or
-// the status line, the file's error message, the totals, and the report or
-// the records that replace it.
-struct LineOutputs {
-  Console& console;
-  Report* report;          // the paged report, or
-  Export* export_records;  // the records of --csv or --json
-  Totals totals;
-  bool file_errors = false;  // a listed file could not be opened or read
-
-  void Take(std::string_view path, const ProgramScan& scan) {
-    ++totals.files_listed;
-    if (scan.opened) {
-      console.Announce(path);
-      totals.total_bytes += static_cast<uint64_t>(scan.size);
-    }
-    if (scan.error != FileError::None) {
-      console.Say(scan.error == FileError::Open ? "Error opening file : " : "Error reading file : ",
-                  path);
-      file_errors = true;
-    }
-    if (export_records == nullptr) {
-      report->AddProgram(scan.record);
-      return;
-    }
-    export_records->Add({.line = totals.files_listed, .path = path, .scan = &scan});
-  }
-
-  // After the last line: the totals to the report or the records. False
-  // when a write to the destination failed.
-  bool Finish() {
-    if (export_records == nullptr) {
-      report->Finish(totals);
-      return !report->WriteFailed();
-    }
-    export_records->Finish(totals);
-    return !export_records->WriteFailed();
-  }
-};
-
-// The lines of the list read one at a time: each line's file read, then
-// reported, then the next line.
-void ReadOneLineAtATime(ListReader& list, ScanBuffer& buffer, LineOutputs& outputs) {
-  const ScanContext context{&buffer, LargeFileSettings(), nullptr};
-  ListLine line;
-  for (;;) {
-    // The progress so far shows while the list is awaited.
-    if (!list.LineReady()) outputs.console.Flush();
-    if (!list.Next(&line)) return;
-    char name[ProgramRecord::kNameWidth + 1];
-    ExternalName(line.text, name);
-    outputs.Take(line.text,
-                 line.too_long ? ProgramScan() : ReadProgram(line.text.data(), name, context));
-  }
-}
-
-// The lines of the list read ahead: the files of the lines that have come
-// are read while earlier lines are reported, and the list is waited for
-// only when every line read is reported. Returns once the list has ended,
-// or the workers were stopped and every line queued is reported.
-void ReadAheadOnTheList(ListReader& list, ReadAhead& ahead, LineOutputs& outputs) {
-  bool list_ended = false;
-  while (!ahead.Stopped() || !ahead.Empty()) {
-    bool list_waits = false;
-    while (!ahead.Stopped() && !list_ended && ahead.RoomForABatch() && !ahead.Full()) {
-      if (!list.LineReady()) {
-        if (!ahead.Empty()) {
-          list_waits = true;
-          break;
-        }
-        outputs.console.Flush();  // the progress so far shows while the list is awaited
-      }
-      ListLine line;
-      if (list.Next(&line)) {
-        ahead.Add(line);
-      } else {
-        list_ended = true;
-      }
-    }
-    if (ahead.Empty()) return;
-    ahead.Publish(list_waits || list_ended);
-    const QueuedLine& line = ahead.TakeOldest();
-    outputs.Take({line.path, line.path_length}, line.scan);
-  }
-}
-
-// The files of the run: what a worker must leave for their turn, and whether
-// the list may be read by a process with workers at all.
-struct RunFiles {
-  OwnFiles own;
-  // Standard output or error appends to the list, or the list's content
-  // depends on the process reading it: one line at a time.
-  bool list_needs_one_line_at_a_time = false;
-};
-
-RunFiles FilesOfTheRun(int report_fd, int list_fd) {
-  RunFiles files;
-  const std::optional<FileIdentity> list = FileOf(list_fd);
-  if (const std::optional<FileIdentity> report = FileOf(report_fd)) files.own.Add(*report);
-  for (const int output : {STDOUT_FILENO, STDERR_FILENO}) {
-    const std::optional<FileIdentity> file = FileOf(output);
-    if (!file) continue;
-    files.own.Add(*file);
-    if (list && *file == *list) files.list_needs_one_line_at_a_time = true;
-  }
-  if (OnReaderDependentFileSystem(list_fd)) files.list_needs_one_line_at_a_time = true;
-  return files;
-}
-
-// Workers for this run: none where a worker could not tell the files that
-// depend on the reading process, or where the list needs one line at a time.
-int WorkersForThisRun(const RunFiles& files) {
-  const int workers = ReadAhead::WorkersForThisMachine();
-  if (workers == 0 || files.list_needs_one_line_at_a_time || !CanOpenAhead()) return 0;
-  return workers;
+// The report file, created or emptied; none when it is the list itself,
+// which emptying it would destroy.
+UniqueFile OpenReport(const char* list_path, const char* report_path) {
+  if (list_path != nullptr && SameFile(list_path, report_path)) return nullptr;
+  return UniqueFile(std::fopen(report_path, "w"));
 }
 
 // The memory a run cannot do without, taken before any file is touched.
@@ -181,13 +56,120 @@ struct RunMemory {
 };
 static_assert(ListLine::kLongestPath <= Export::kLongestPath);
 
-// Closes the list on every path out of the run.
-struct ListDescriptor {
-  int fd = -1;
-  ~ListDescriptor() {
+// Where each list line's result goes, in list order: the progress line or
+// the status line, the file's error message, the totals, and the report or
+// the records of --csv and --json that replace it.
+class LineOutputs {
+ public:
+  LineOutputs(Console& console, const Options& options, FILE* out, char* export_buffer)
+      : console_(console) {
+    if (options.export_format) {
+      export_records_.emplace(out, *options.export_format, export_buffer);
+      return;
+    }
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    FormatRunDate(local, options.language, run_date_);
+    report_.emplace(out, ReportSettings{.language = options.language,
+                                        .new_page_code_on_every_title = options.status_line,
+                                        .title_with_third_field = options.title_with_third_field,
+                                        .run_date = run_date_});
+  }
+
+  void Take(std::string_view path, const ProgramScan& scan) {
+    ++totals_.files_listed;
+    if (scan.opened) {
+      console_.Announce(path);
+      totals_.total_bytes += static_cast<uint64_t>(scan.size);
+    }
+    if (scan.error != FileError::None) {
+      console_.Say(
+          scan.error == FileError::Open ? "Error opening file : " : "Error reading file : ", path);
+      file_errors_ = true;
+    }
+    if (report_) {
+      report_->AddProgram(scan.record);
+    } else {
+      export_records_->Add({.line = totals_.files_listed, .path = path, .scan = &scan});
+    }
+  }
+
+  // After the last line: the totals to the report or the records. False
+  // when a write to the destination failed.
+  bool Finish() {
+    if (report_) {
+      report_->Finish(totals_);
+      return !report_->WriteFailed();
+    }
+    export_records_->Finish(totals_);
+    return !export_records_->WriteFailed();
+  }
+  bool file_errors() const { return file_errors_; }
+
+ private:
+  Console& console_;
+  char run_date_[kRunDateSize] = {};
+  std::optional<Report> report_;
+  std::optional<Export> export_records_;
+  Totals totals_;
+  bool file_errors_ = false;  // a listed file could not be opened or read
+};
+
+// The list file, open on every path out of the run.
+struct ListFile {
+  int fd;
+  explicit ListFile(const char* path) {
+    do {
+      fd = open(path, O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+  }
+  ~ListFile() {
     if (fd >= 0) close(fd);
   }
+  ListFile(const ListFile&) = delete;
+  ListFile& operator=(const ListFile&) = delete;
 };
+
+// Every list line, queued as it comes and reported in list order. The list
+// is waited for only once every line queued is reported.
+void ReportEachLine(ListReader& list, ReadAhead& engine, LineOutputs& outputs, Console& console) {
+  bool list_ended = false;
+  for (;;) {
+    bool more_lines_ready = true;
+    for (uint64_t room = engine.Room(); room > 0 && !list_ended; --room) {
+      if (!list.LineReady()) {
+        more_lines_ready = false;
+        if (!engine.Empty()) break;
+        console.Flush();  // the progress so far shows while the list is awaited
+      }
+      ListLine line;
+      if (!list.Next(&line)) {
+        list_ended = true;
+        break;
+      }
+      engine.Add(line);
+    }
+    if (engine.Empty()) return;
+    const QueuedLine& line = engine.TakeOldest(more_lines_ready && !list_ended);
+    outputs.Take({line.path, line.path_length}, line.scan);
+  }
+}
+
+// The messages and the status once the list is read.
+int EndOfRun(bool list_failed, bool written, const Options& options, const LineOutputs& outputs,
+             Console& console) {
+  int status = outputs.file_errors() ? kExitFile : kExitOk;
+  if (list_failed) {
+    console.Say("Error reading LIST file");
+    status = kExitFile;
+  }
+  if (!written) {
+    console.Say("Error writing dest_file : ", options.report_path);
+    status = kExitFile;
+  }
+  return status;
+}
 
 }  // namespace
 
@@ -197,77 +179,38 @@ int Run(int argc, const char* const* argv) {
   if (const std::optional<int> status = ParseCommandLine(argc, argv, options, stdout, stderr)) {
     return *status;
   }
-  // Without the status line the terminal's sequences are never used.
-  if (options.status_line && !options.quiet) SetUpStatusLine(StatusLineTerminal());
   Console console(options);
   const MallocPtr<RunMemory> memory = NewOrNull<RunMemory>();
   if (!memory) {
     std::fprintf(stderr, "%s: out of memory\n", options.program_name);
     return kExitFile;
   }
-
-  // Emptying the report must never destroy the list it is about to read.
   const char* list_path = std::getenv("LIST");
-  UniqueFile report_file(list_path != nullptr && SameFile(list_path, options.report_path)
-                             ? nullptr
-                             : std::fopen(options.report_path, "w"));
+  UniqueFile report_file = OpenReport(list_path, options.report_path);
   if (!report_file) {
     console.Say("Error opening dest_file : ", options.report_path);
     return kExitFile;
   }
-  char run_date[kRunDateSize];
-  FormatToday(options.language, run_date);
-  // The destination file gets the paged report or, with --csv or --json,
-  // the records.
-  std::optional<Report> report;
-  std::optional<Export> export_records;
-  if (options.export_format) {
-    export_records.emplace(report_file.get(), *options.export_format, memory->export_records);
-  } else {
-    report.emplace(report_file.get(),
-                   ReportSettings{.language = options.language,
-                                  .new_page_code_on_every_title = options.status_line,
-                                  .title_with_third_field = options.title_with_third_field,
-                                  .run_date = run_date});
-  }
-
+  LineOutputs outputs(console, options, report_file.get(), memory->export_records);
   if (list_path == nullptr) {
     console.Say("Assign LIST not found");
     return kExitFile;
   }
-  ListDescriptor list_file;
-  do {
-    list_file.fd = open(list_path, O_RDONLY | O_CLOEXEC);
-  } while (list_file.fd < 0 && errno == EINTR);
+  const ListFile list_file(list_path);
   if (list_file.fd < 0) {
     console.Say("Error opening LIST file");
     return kExitFile;
   }
   const RunFiles files = FilesOfTheRun(fileno(report_file.get()), list_file.fd);
-  const int workers = WorkersForThisRun(files);
-  LineOutputs outputs{.console = console,
-                      .report = report ? &*report : nullptr,
-                      .export_records = export_records ? &*export_records : nullptr,
-                      .totals = {}};
   ListReader list(list_file.fd, memory->list, sizeof memory->list);
-  if (workers > 0) {
-    const ReadAheadSettings settings{.workers = workers, .large_files = LargeFileSettings()};
-    ReadAhead ahead(settings, files.own, memory->scan);
-    ReadAheadOnTheList(list, ahead, outputs);
+  {
+    const ReadAheadSettings settings{.workers = WorkersForThisRun(files), .large_files = {}};
+    ReadAhead engine(settings, files.own, memory->scan);
+    ReportEachLine(list, engine, outputs, console);
   }
-  ReadOneLineAtATime(list, memory->scan, outputs);  // all of it, or what is left
-  const bool write_ok = outputs.Finish() && !std::ferror(report_file.get()) &&
-                        std::fclose(report_file.release()) == 0;
-  int exit_status = outputs.file_errors ? kExitFile : kExitOk;
-  if (list.Failed()) {
-    console.Say("Error reading LIST file");
-    exit_status = kExitFile;
-  }
-  if (!write_ok) {
-    console.Say("Error writing dest_file : ", options.report_path);
-    exit_status = kExitFile;
-  }
-  return exit_status;
+  const bool written = outputs.Finish() && !std::ferror(report_file.get()) &&
+                       std::fclose(report_file.release()) == 0;
+  return EndOfRun(list.Failed(), written, options, outputs, console);
 }
 
 }  // namespace korrin

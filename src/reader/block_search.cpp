@@ -4,9 +4,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "reader/large_file_search.h"
-#include "reader/pattern_search.h"
-
 namespace korrin {
 namespace {
 
@@ -27,36 +24,6 @@ int64_t ChunkHolding(int64_t chunk_start, int64_t marker) {
   if (chunks > 0 && (marker - chunk_start) % kChunkStep == 0) --chunks;
   return chunk_start + chunks * kChunkStep;
 }
-
-// The places of one pattern in the file, asked for from positions that only
-// move forward: the windows of successive markers overlap, and what one
-// search found, or found absent, stays true for the next, so every place of
-// the file is compared once at most.
-class ForwardSearch {
- public:
-  explicit ForwardSearch(const Pattern& pattern) : pattern_(pattern) {}
-
-  // The first place p >= from at which the whole pattern lies in the
-  // `count` bytes from file position `start` (at most `from`) held at
-  // `bytes`; -1 when there is none there.
-  int64_t First(int64_t from, const char* bytes, int64_t start, int count) {
-    const int64_t last = start + count - pattern_.length;  // the last place wholly held
-    if (found_ >= from) return found_ <= last ? found_ : -1;
-    // Places from `from` to checked_to_ hold nothing.
-    const int64_t begin = std::max(from, checked_to_);
-    if (begin > last) return -1;
-    const int at = FindPattern(bytes + (begin - start),
-                               static_cast<int>(last - begin) + pattern_.length, pattern_);
-    found_ = at < 0 ? -1 : begin + at;
-    checked_to_ = at < 0 ? last + 1 : found_ + 1;
-    return found_;
-  }
-
- private:
-  const Pattern pattern_;
-  int64_t checked_to_ = 0;  // the places before it, from the last `from` on, were compared
-  int64_t found_ = -1;      // the first of them that holds the pattern, or -1
-};
 
 // After a window that held neither the name nor a '/', the scan goes on
 // right after its marker, and so on after every later marker whose window
@@ -98,65 +65,116 @@ int64_t ChunkAfterPassedMarkers(int64_t start, const char* held, int held_length
 
 }  // namespace
 
-int FindBlock(FileBytes& file, const char* name, Window* window) {
-  const Pattern name_pattern = {name, static_cast<int>(std::strlen(name))};
-  ForwardSearch names(name_pattern);
-  ForwardSearch slashes({"/", 1});
-  int64_t chunk_start = 0;
-  int64_t quiet_from = 0;  // no marker met from here to chunk_start
+int64_t BlockSearch::ForwardSearch::First(int64_t from, const char* bytes, int64_t start,
+                                          int count) {
+  const int64_t last = start + count - pattern_.length;  // the last place wholly held
+  if (found_ >= from) return found_ <= last ? found_ : -1;
+  // Places from `from` to checked_to_ hold nothing.
+  const int64_t begin = std::max(from, checked_to_);
+  if (begin > last) return -1;
+  const int at = FindPattern(bytes + (begin - start),
+                             static_cast<int>(last - begin) + pattern_.length, pattern_);
+  found_ = at < 0 ? -1 : begin + at;
+  checked_to_ = at < 0 ? last + 1 : found_ + 1;
+  return found_;
+}
+
+BlockSearch::BlockSearch(ScanBytes& bytes, const char* name, const FarSearchPlan& plan)
+    : bytes_(bytes),
+      name_{name, static_cast<int>(std::strlen(name))},
+      names_(name_),
+      slashes_({"/", 1}),
+      quiet_length_(plan.settings.quiet_length),
+      far_search_{.fd = plan.fd,
+                  .from = 0,
+                  .size = plan.size,
+                  .segment_length = std::max<int64_t>(plan.settings.segment_length, kMarkerLength)},
+      may_search_far_(plan.fd >= 0) {}
+
+// After a long stretch without a marker, the chunks before the next one
+// hold none: a far search finds it.
+bool BlockSearch::WantsFarSearch() const {
+  return may_search_far_ && chunk_start_ - quiet_from_ >= quiet_length_ &&
+         far_search_.size > chunk_start_;
+}
+
+// A pass starts with a far search when the stretch before it is long, and
+// only one: the pass after it reads the chunk that search found.
+ScanStep BlockSearch::Continue() {
   for (;;) {
-    // After a long stretch without a marker, go straight to the chunk of the
-    // next one: the chunks before it hold none.
-    const int64_t next_marker = file.SearchAhead(chunk_start, quiet_from);
-    if (next_marker == kNoMarker) return -1;
-    if (next_marker >= 0) {
-      chunk_start = ChunkHolding(chunk_start, next_marker);
-      quiet_from = chunk_start;
+    if (!resumed_ && WantsFarSearch()) {
+      far_search_.from = chunk_start_;
+      return ScanStep::FarSearch;
     }
-    const char* chunk;
-    const int chunk_length = file.Get(chunk_start, kChunkSize, &chunk);
-    if (chunk_length < kMinChunk) return -1;
-    const int marker_at = FindMarker(chunk, chunk_length);
-    if (marker_at < 0) {
-      // Step back by the marker's length, so a marker cut by the chunk's end
-      // is read whole at the start of the next chunk.
-      chunk_start += chunk_length - kMarkerLength;
-      continue;
-    }
-    const int64_t marker_end = chunk_start + marker_at + kMarkerLength;
-    quiet_from = marker_end;
-    const char* after;
-    const int window_length = file.Get(marker_end, kWindowSize, &after);
-    *window = Window{after, window_length};
-    // The first place of the name, an empty one at the window's start.
-    if (name_pattern.length == 0 && window_length > 0) return 0;
-    const int64_t name_at =
-        name_pattern.length == 0 ? -1 : names.First(marker_end, after, marker_end, window_length);
-    if (name_at >= 0) return static_cast<int>(name_at - marker_end);
-    const int64_t slash = slashes.First(marker_end, after, marker_end, window_length);
-    if (slash >= 0) {
-      const int slash_at = static_cast<int>(slash - marker_end);
-      if (slash_at + kSlashPairGap < window_length && after[slash_at + kSlashPairGap] == '/') {
-        return slash_at + kSlashToAnchor;
-      }
-      chunk_start = marker_end + window_length;  // only the first '/' is tried
-      continue;
-    }
-    // No '/': a later marker may start inside the window. Those that cannot
-    // see the next name or '/' are passed over at once.
-    const char* ahead;
-    const int ahead_length = file.Get(marker_end, kChunkSize, &ahead);
-    const int64_t ahead_end = marker_end + ahead_length;
-    int64_t next_name = name_pattern.length == 0
-                            ? marker_end
-                            : names.First(marker_end, ahead, marker_end, ahead_length);
-    if (next_name < 0) next_name = ahead_end - name_pattern.length + 1;
-    int64_t next_slash = slashes.First(marker_end, ahead, marker_end, ahead_length);
-    if (next_slash < 0) next_slash = ahead_end;
-    const int64_t useful = std::max(
-        marker_end, FirstUsefulMarker(next_name, name_pattern.length, next_slash, ahead_end));
-    chunk_start = ChunkAfterPassedMarkers(marker_end, ahead, ahead_length, useful);
+    resumed_ = false;
+    if (no_marker_left_) return ScanStep::NotFound;
+    if (Pass()) return anchor_ >= 0 ? ScanStep::Found : ScanStep::NotFound;
   }
+}
+
+void BlockSearch::Resume(int64_t next_marker) {
+  resumed_ = true;
+  if (next_marker == kUnsure) {  // a short or failed read: the plain scan meets it
+    may_search_far_ = false;
+  } else if (next_marker == kNoMarker) {
+    no_marker_left_ = true;
+  } else {
+    chunk_start_ = ChunkHolding(chunk_start_, next_marker);
+    quiet_from_ = chunk_start_;
+  }
+}
+
+bool BlockSearch::Pass() {
+  const char* chunk;
+  const int chunk_length = bytes_.Get(chunk_start_, kChunkSize, &chunk);
+  if (chunk_length < kMinChunk) return true;
+  const int marker_at = FindMarker(chunk, chunk_length);
+  if (marker_at < 0) {
+    // Step back by the marker's length, so a marker cut by the chunk's end
+    // is read whole at the start of the next chunk.
+    chunk_start_ += chunk_length - kMarkerLength;
+    return false;
+  }
+  const int64_t marker_end = chunk_start_ + marker_at + kMarkerLength;
+  quiet_from_ = marker_end;
+  const char* after;
+  const int window_length = bytes_.Get(marker_end, kWindowSize, &after);
+  window_ = Window{after, window_length};
+  // The first place of the name, an empty one at the window's start.
+  if (name_.length == 0 && window_length > 0) {
+    anchor_ = 0;
+    return true;
+  }
+  const int64_t name_at =
+      name_.length == 0 ? -1 : names_.First(marker_end, after, marker_end, window_length);
+  if (name_at >= 0) {
+    anchor_ = static_cast<int>(name_at - marker_end);
+    return true;
+  }
+  const int64_t slash = slashes_.First(marker_end, after, marker_end, window_length);
+  if (slash >= 0) {
+    const int slash_at = static_cast<int>(slash - marker_end);
+    if (slash_at + kSlashPairGap < window_length && after[slash_at + kSlashPairGap] == '/') {
+      anchor_ = slash_at + kSlashToAnchor;
+      return true;
+    }
+    chunk_start_ = marker_end + window_length;  // only the first '/' is tried
+    return false;
+  }
+  // No '/': a later marker may start inside the window. Those that cannot
+  // see the next name or '/' are passed over at once.
+  const char* ahead;
+  const int ahead_length = bytes_.Get(marker_end, kChunkSize, &ahead);
+  const int64_t ahead_end = marker_end + ahead_length;
+  int64_t next_name =
+      name_.length == 0 ? marker_end : names_.First(marker_end, ahead, marker_end, ahead_length);
+  if (next_name < 0) next_name = ahead_end - name_.length + 1;
+  int64_t next_slash = slashes_.First(marker_end, ahead, marker_end, ahead_length);
+  if (next_slash < 0) next_slash = ahead_end;
+  const int64_t useful =
+      std::max(marker_end, FirstUsefulMarker(next_name, name_.length, next_slash, ahead_end));
+  chunk_start_ = ChunkAfterPassedMarkers(marker_end, ahead, ahead_length, useful);
+  return false;
 }
 
 }  // namespace korrin

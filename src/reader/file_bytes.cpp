@@ -14,19 +14,13 @@ namespace korrin {
 static_assert(sizeof(off_t) >= sizeof(int64_t), "file positions must be 64-bit on every ABI");
 
 // The first read takes the first chunk and a window, since most blocks lie
-// near the start; later reads double up to the buffer's size.
+// near the start. Later reads double, up to the buffer's size.
 constexpr int64_t kFirstRead = kChunkSize + 240;
 
-FileBytes::FileBytes(int fd, int64_t size, const ScanContext& context)
-    : fd_(fd),
-      size_(size),
-      context_(context),
-      buffer_(context.buffer->bytes),
-      data_(buffer_),
-      next_read_(kFirstRead) {}
+FileBytes::FileBytes(int fd, int64_t size, ScanBuffer& buffer)
+    : fd_(fd), size_(size), buffer_(buffer.bytes), data_(buffer_), next_read_(kFirstRead) {}
 
 int FileBytes::Get(int64_t from, int count, const char** bytes) {
-  if (context_.plain_reads) return ReadPlainly(from, count, bytes);
   const int64_t end = from + count;
   if (end > data_start_ + data_length_ && !at_end_) Fill(from, end);
   const int64_t held = std::min(end, data_start_ + data_length_) - from;
@@ -35,30 +29,10 @@ int FileBytes::Get(int64_t from, int count, const char** bytes) {
   return static_cast<int>(std::max<int64_t>(0, held));
 }
 
-int64_t FileBytes::SearchAhead(int64_t from, int64_t quiet_from) {
-  if (context_.plain_reads || from - quiet_from < context_.large_files.quiet_length ||
-      !may_search_ahead_ || at_end_ || size_ <= from) {
-    return kUnsure;
-  }
-  const int64_t marker =
-      SearchLargeFile(fd_, from, size_, buffer_, context_.large_files, context_.helpers);
-  // A short or failed read: the usual reads will meet it.
-  if (marker == kUnsure) may_search_ahead_ = false;
-  // The buffer served the search: what it held is gone.
+void FileBytes::Forget() {
   data_ = buffer_;
-  data_start_ = from;
   data_length_ = 0;
-  return marker;
-}
-
-int FileBytes::ReadPlainly(int64_t from, int count, const char** bytes) {
-  ssize_t got;
-  do {
-    got = pread(fd_, buffer_, static_cast<size_t>(count), from);
-  } while (got < 0 && errno == EINTR);
-  read_failed_ = read_failed_ || got < 0;
-  *bytes = buffer_;
-  return static_cast<int>(std::max<ssize_t>(0, got));
+  at_end_ = false;
 }
 
 void FileBytes::Fill(int64_t from, int64_t end) {

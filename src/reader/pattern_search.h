@@ -16,7 +16,7 @@ constexpr int kMarkerLength = 7;
 constexpr Pattern kMarkerPattern = {kMarker, kMarkerLength};
 
 // The index of the first place where the whole pattern lies among the first
-// `count` bytes of `data`, or -1: what FindBytes gives, found faster.
+// `count` bytes of `data`, or -1.
 int FindPattern(const char* data, int count, const Pattern& pattern);
 
 inline int FindMarker(const char* data, int count) {

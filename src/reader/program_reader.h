@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Reading one listed program file: open it, check that it is a regular file,
-// find and decode its constant block, close it.
+// Reading one listed program file, in plain steps: its status, its open,
+// and the scan and decoding of its constant block. The caller decides when
+// each step runs.
 #pragma once
 
 #include <sys/stat.h>
@@ -8,6 +9,7 @@
 #include <cstdint>
 
 #include "common/program_record.h"
+#include "reader/block_search.h"
 #include "reader/file_bytes.h"
 
 namespace korrin {
@@ -20,59 +22,67 @@ struct FileIdentity {
 };
 FileIdentity IdentityOf(const struct stat& st);
 
-// When a listed file is opened.
-enum class Opening {
-  AtItsTurn,  // when its line's turn comes, as a run of one line at a time opens it
-  // Before its turn, while other threads of the process read other files:
-  // only what that cannot change is opened (see LeftForItsTurn).
-  Ahead,
+// A path's status, links followed.
+struct PathStatus {
+  int error = 0;  // 0, or the errno of the failure
+  mode_t mode = 0;
 };
+PathStatus StatusOf(const char* path);
 
-// Why an open ahead left a file for its line's turn.
-enum class LeftForItsTurn {
-  No,
-  ADirectory,  // opened when its line's turn comes: no regular file
-  // A FIFO, a device or a socket: opening it may act on other processes
-  // (release a FIFO's writer, say), which may then change later files.
-  MayActOnOthers,
-  // Its meaning depends on the process reading it: a file of /proc, /sys or
-  // a cgroup, or a path through /dev/fd/N, /proc/self/fd/N or /dev/stdin.
-  DependsOnTheReader,
-  LackedResources,  // no descriptor or memory was left, which other threads may hold
-  Unsure,           // the path's status could not be read: its own open will tell
-};
-
-// A listed file once opened: a regular file (fd >= 0), or the reason it is
-// not, with `error` telling whether the machine failed.
+// A listed file once opened, or why it is not.
 struct OpenedProgram {
-  int fd = -1;
-  int64_t size = 0;  // the size seen at open
-  FileError error = FileError::None;
+  int fd = -1;       // a regular file, open for reading
+  int64_t size = 0;  // its size seen at open
   FileIdentity identity;
-  bool lacked_resources = false;  // the open failed because descriptors or memory ran out
-  LeftForItsTurn left = LeftForItsTurn::No;  // Opening::Ahead only
+  int error_number = 0;               // the errno of a failed open or fstat; 0 for no regular file
+  FileError error = FileError::None;  // the failure is the machine's: worth a message
 };
 
-// Whether this system can tell the paths that Opening::Ahead leaves for
-// their turn (Linux's openat2, since 5.6). Where it cannot, it leaves all.
-bool CanOpenAhead();
+// Opens `path` for reading if it names a regular file, links followed.
+// Never blocks on a FIFO or a device.
+OpenedProgram OpenProgram(const char* path);
+
+// The same, refusing a path through a link whose target depends on the
+// reading process (/proc/self/fd/N, which /dev/fd/N and /dev/stdin lead to):
+// the open then fails with ELOOP. Fails with ENOSYS where the system cannot
+// tell such links (before Linux 5.6): see CanRefuseProcessLinks.
+OpenedProgram OpenProgramRefusingProcessLinks(const char* path);
+bool CanRefuseProcessLinks();
 
 // True when `fd` is a file whose content depends on the process reading
 // it: on /proc, /sys, a cgroup file system and the like.
 bool OnReaderDependentFileSystem(int fd);
 
-// Opens `path` for reading if it names a regular file (links followed).
-// Never blocks on a FIFO or a device.
-OpenedProgram OpenProgram(const char* path, Opening opening = Opening::AtItsTurn);
-
-// Closes what OpenProgram opened, if anything.
+// Closes what an open opened, if anything.
 void CloseProgram(OpenedProgram& file);
 
-// Scans and decodes an opened file for the program called `name` (as
-// listed, at most 8 characters) with `context`, and closes it.
-ProgramScan ScanProgram(OpenedProgram& file, const char* name, const ScanContext& context);
+// True when `error_number` says the machine ran short of descriptors or
+// memory, rather than that the path is wrong.
+bool LackOfResources(int error_number);
 
-// OpenProgram when its line's turn comes, then ScanProgram.
-ProgramScan ReadProgram(const char* path, const char* name, const ScanContext& context);
+// The scan and decoding of an opened file for the program called `name` (as
+// listed, at most 8 characters), in the steps of BlockSearch: Continue, and
+// after a FarSearch step, Resume with the answer of far_search(). The file
+// is closed when the scanner goes.
+class ProgramScanner {
+ public:
+  ProgramScanner(OpenedProgram& file, const char* name, ScanBuffer& buffer,
+                 const LargeFileSettings& settings);
+  ~ProgramScanner();
+  ProgramScanner(const ProgramScanner&) = delete;
+  ProgramScanner& operator=(const ProgramScanner&) = delete;
+
+  ScanStep Continue();
+  const FarSearch& far_search() const { return search_.far_search(); }
+  void Resume(int64_t next_marker);
+  // Once Continue said Found or NotFound.
+  const ProgramScan& Result() const { return scan_; }
+
+ private:
+  int fd_;
+  ProgramScan scan_;
+  FileBytes bytes_;
+  BlockSearch search_;
+};
 
 }  // namespace korrin

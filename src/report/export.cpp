@@ -194,9 +194,8 @@ struct PrintedName {
 
 // A constant as the block holds it, ended at a NUL, without the trailing
 // blanks that pad it to its width: "PETIT   " is exported as "PETIT".
-std::string_view Unpadded(const ProgramRecord& record, Constant constant) {
-  const char* const text = record.constants.Text(constant);
-  size_t length = strnlen(text, static_cast<size_t>(WidthOf(constant)));
+std::string_view Unpadded(const char* text, int width) {
+  size_t length = strnlen(text, static_cast<size_t>(width));
   while (length > 0 && text[length - 1] == ' ') --length;
   return {text, length};
 }
@@ -301,7 +300,8 @@ char* Export::AddCsv(const ListedProgram& program, char* out) const {
   for (const ConstantField& field : kConstantFields) {
     *out++ = ',';
     if (record.found) {
-      const std::string_view value = Unpadded(record, field.constant);
+      const std::string_view value =
+          Unpadded(record.constants.Text(field.constant), WidthOf(field.constant));
       out = CsvField(out, value.data(), value.size());
     }
   }
@@ -329,7 +329,8 @@ char* Export::AddJson(const ListedProgram& program, char* out) const {
   out = Boolean(Copy(out, ",\"found\":"sv), record.found);
   for (const ConstantField& field : kConstantFields) {
     out = Copy(out, field.json_key);
-    const std::string_view value = Unpadded(record, field.constant);
+    const std::string_view value =
+        Unpadded(record.constants.Text(field.constant), WidthOf(field.constant));
     out = record.found ? JsonField(out, value.data(), value.size()) : Copy(out, "null"sv);
   }
   out = Copy(out, ",\"date_iso\":"sv);
