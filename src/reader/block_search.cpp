@@ -28,10 +28,10 @@ int64_t ChunkHolding(int64_t chunk_start, int64_t marker) {
   return chunk_start + chunks * kChunkStep;
 }
 
-// The places of one pattern in the file, asked for from positions that only
-// move forward: the windows of successive markers overlap, and what one
-// search found, or found absent, stays true for the next, so every place of
-// the file is compared once at most.
+// The places of one pattern in the file, asked for from positions that
+// mostly move forward: the windows of successive markers overlap, and so do
+// the chunks; what one search found, or found absent, stays true for the
+// next, so every place of the file is compared once at most while they do.
 class ForwardSearch {
  public:
   explicit ForwardSearch(const Pattern& pattern) : pattern_(pattern) {}
@@ -40,6 +40,11 @@ class ForwardSearch {
   // `count` bytes from file position `start` (at most `from`) held at
   // `bytes`; -1 when there is none there.
   int64_t First(int64_t from, const char* bytes, int64_t start, int count) {
+    if (from < from_) {  // a step back: what is known starts at the old `from`
+      found_ = -1;
+      checked_to_ = from;
+    }
+    from_ = from;
     const int64_t last = start + count - pattern_.length;  // the last place wholly held
     if (found_ >= from) return found_ <= last ? found_ : -1;
     // Places from `from` to checked_to_ hold nothing.
@@ -54,6 +59,7 @@ class ForwardSearch {
 
  private:
   const Pattern pattern_;
+  int64_t from_ = 0;        // the last `from`
   int64_t checked_to_ = 0;  // the places before it, from the last `from` on, were compared
   int64_t found_ = -1;      // the first of them that holds the pattern, or -1
 };
@@ -79,21 +85,13 @@ int64_t FirstUsefulMarker(int64_t next_name, int name_length, int64_t next_slash
 // marker passed over, for the chunks read from `useful` on would not fall
 // where the chunks read from there fall, and near the end of the file one of
 // them may be too short where the other is not.
-int64_t ChunkAfterPassedMarkers(int64_t start, const char* held, int held_length, int64_t useful) {
+int64_t ChunkAfterPassedMarkers(ForwardSearch& markers, int64_t start, const char* held,
+                                int held_length, int64_t useful) {
   const auto skipped = static_cast<int>(useful - start);
-  if (skipped == 0 || FindMarker(held + skipped, held_length - skipped) >= 0) return useful;
-  // The last of them is looked for backwards from the places of its 'K',
-  // rare in text: after a dense run of markers that takes one compare.
-  constexpr int kRare = 3;
-  for (int before = skipped; before > 0;) {
-    const auto* rare = static_cast<const char*>(
-        memrchr(held + kRare, kMarker[kRare], static_cast<size_t>(before)));
-    if (rare == nullptr) break;
-    const auto at = static_cast<int>(rare - held) - kRare;
-    if (std::memcmp(held + at, kMarker, kMarkerLength) == 0) return start + at + kMarkerLength;
-    before = at;
-  }
-  return start;
+  if (skipped == 0 || markers.First(useful, held, start, held_length) >= 0) return useful;
+  // The last marker that starts before `useful`, searched backwards.
+  const int last = FindLastPattern(held, skipped + kMarkerLength - 1, kMarkerPattern);
+  return last < 0 ? start : start + last + kMarkerLength;
 }
 
 }  // namespace
@@ -102,6 +100,7 @@ int FindBlock(FileBytes& file, const char* name, Window* window) {
   const Pattern name_pattern = {name, static_cast<int>(std::strlen(name))};
   ForwardSearch names(name_pattern);
   ForwardSearch slashes({"/", 1});
+  ForwardSearch markers(kMarkerPattern);
   int64_t chunk_start = 0;
   int64_t quiet_from = 0;  // no marker met from here to chunk_start
   for (;;) {
@@ -116,14 +115,14 @@ int FindBlock(FileBytes& file, const char* name, Window* window) {
     const char* chunk;
     const int chunk_length = file.Get(chunk_start, kChunkSize, &chunk);
     if (chunk_length < kMinChunk) return -1;
-    const int marker_at = FindMarker(chunk, chunk_length);
-    if (marker_at < 0) {
+    const int64_t marker = markers.First(chunk_start, chunk, chunk_start, chunk_length);
+    if (marker < 0) {
       // Step back by the marker's length, so a marker cut by the chunk's end
       // is read whole at the start of the next chunk.
       chunk_start += chunk_length - kMarkerLength;
       continue;
     }
-    const int64_t marker_end = chunk_start + marker_at + kMarkerLength;
+    const int64_t marker_end = marker + kMarkerLength;
     quiet_from = marker_end;
     const char* after;
     const int window_length = file.Get(marker_end, kWindowSize, &after);
@@ -155,7 +154,7 @@ int FindBlock(FileBytes& file, const char* name, Window* window) {
     if (next_slash < 0) next_slash = ahead_end;
     const int64_t useful = std::max(
         marker_end, FirstUsefulMarker(next_name, name_pattern.length, next_slash, ahead_end));
-    chunk_start = ChunkAfterPassedMarkers(marker_end, ahead, ahead_length, useful);
+    chunk_start = ChunkAfterPassedMarkers(markers, marker_end, ahead, ahead_length, useful);
   }
 }
 
