@@ -64,7 +64,7 @@ uint64_t Load8(const char* p) {
 }
 
 uint64_t Spread8(char byte) {
-  return 0x0101010101010101 * static_cast<unsigned char>(byte);
+  return uint64_t{0x0101010101010101} * static_cast<unsigned char>(byte);
 }
 
 // The high bit of each zero byte of `word`, and of no other.
