@@ -2,7 +2,8 @@
 // Writes the benchmark corpus, deterministic from a seed:
 //   make_corpus DIR WORKLOAD [SEED] [BIG_MIB]
 // WORKLOAD is many, deep, big, missing, dense or worst; writes DIR/WORKLOAD.lst
-// (worst: DIR/worst-abc.lst, worst-w.lst and worst-none.lst) and the files.
+// (worst: DIR/worst-abc.lst, worst-w.lst, worst-kk.lst, worst-wg.lst and
+// worst-none.lst) and the files.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -131,20 +132,32 @@ int main(int argc, char** argv) {
       list += path + "\n";
     }
   } else if (workload == "worst") {
-    // Built to hurt the scan: 64 MiB of the marker over and over, every
-    // window without a slash, listed under a name that starts like the
-    // marker (WORKINGX) and under one that does not (ABC); and the same size
-    // without a marker, for the cost of the bytes alone.
-    std::string marker_only;
-    while (marker_only.size() < size_t{64} << 20) marker_only += "WORKING";
-    const std::string plain = Text(marker_only.size());
+    // Built to hurt the scan, 64 MiB each, every window without a slash:
+    // the marker over and over, listed under a name that starts like the
+    // marker (WORKINGX) and under one that does not (ABC); a pair of
+    // markers before 10 300 'K', the marker's rarest letter; a W with a G
+    // six bytes on at every other place, the marker's first and last letters
+    // without the rest; and the same size without a marker, for the cost of
+    // the bytes alone.
+    const size_t size = size_t{64} << 20;
+    auto repeat = [size](const std::string& unit) {
+      std::string s;
+      while (s.size() < size) s += unit;
+      s.resize(size);
+      return s;
+    };
+    const std::string marker_only = repeat("WORKING");
     const struct {
       const char* list;
       const char* file;
-      const std::string& content;
+      std::string content;
     } files[] = {{"worst-abc", "ABC.dat", marker_only},
                  {"worst-w", "WORKINGX.dat", marker_only},
-                 {"worst-none", "NONE.dat", plain}};
+                 {"worst-kk", "kk/ABC.dat", repeat("WORKINGWORKING" + std::string(10300, 'K'))},
+                 {"worst-wg", "wg/ABC.dat", repeat("WWWWWWGGGGGG")},
+                 {"worst-none", "NONE.dat", Text(size)}};
+    mkdir((sub + "/kk").c_str(), 0755);
+    mkdir((sub + "/wg").c_str(), 0755);
     for (const auto& f : files) {
       Put(sub + "/" + f.file, f.content);
       Put(dir + "/" + f.list + ".lst", sub + "/" + f.file + "\n");

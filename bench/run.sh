@@ -4,7 +4,7 @@
 # ROUNDS rounds (default 7), and prints korrin's ratio to each (medians).
 #   bench/run.sh          warm page cache: many (and many with --csv), deep,
 #                         big, missing, dense, and the worst cases worst-abc,
-#                         worst-w, worst-none
+#                         worst-w, worst-kk, worst-wg, worst-none
 #   COLD=1 bench/run.sh   cold cache: 20 000 files of "many", the caches
 #                         dropped before every timed run
 #   OLD=path/to/korrin    times that build too, as the peer "old"; several
@@ -62,7 +62,7 @@ BIG_MIB=2048
 [ "$free_mib" -gt 8192 ] || BIG_MIB=1024
 for w in many deep big missing dense worst; do
   list=$CORPUS/$w.lst
-  [ $w = worst ] && list=$CORPUS/worst-none.lst
+  [ $w = worst ] && list=$CORPUS/worst-wg.lst  # the worst case added last
   # The missing list grew from 10 000 to 100 000 paths; rewrite an old one.
   if [ ! -f "$list" ] || { [ $w = missing ] && [ "$(wc -l <"$list")" -lt 100000 ]; }; then
     echo "writing the $w corpus..." >&2
@@ -149,7 +149,7 @@ commands() {
   case $1 in big | deep | dense | worst-*) echo "floor-map|$OUT/floor -1 map < $list >/dev/null" ;; esac
 }
 
-workloads=${WORKLOADS:-"many deep big missing dense worst-abc worst-w worst-none"}
+workloads=${WORKLOADS:-"many deep big missing dense worst-abc worst-w worst-kk worst-wg worst-none"}
 [ "$COLD" = 1 ] && workloads="cold"
 summary=""
 declare -A korrin_median=()
@@ -195,7 +195,7 @@ for w in $workloads; do
 done
 # The worst cases against the same bytes without a marker.
 if [ -n "${korrin_median[worst-none]:-}" ]; then
-  for w in worst-abc worst-w; do
+  for w in worst-abc worst-w worst-kk worst-wg; do
     [ -n "${korrin_median[$w]:-}" ] &&
       echo "$w: korrin/korrin-on-worst-none $(ratio "${korrin_median[$w]}" "${korrin_median[worst-none]}")"
   done

@@ -2,8 +2,9 @@
 // The block search and the decoder over arbitrary file bytes and an
 // arbitrary external name: the scanner as it runs, through its buffer and
 // far searches, against the same scan through plain reads
-// (tests/scan_model.h). The decoder gets a window of exactly its bytes, so
-// any read outside it is caught.
+// (tests/scan_model.h), and every pattern finder against the C++ library.
+// The decoder gets a window of exactly its bytes, so any read outside it is
+// caught.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -11,9 +12,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "reader/block_decode.h"
 #include "reader/file_bytes.h"
+#include "reader/pattern_search.h"
 #include "scan_model.h"
 
 namespace {
@@ -24,6 +27,27 @@ void CheckConstants(const korrin::GenerationConstants& constants) {
     const auto constant = static_cast<korrin::Constant>(k);
     const auto width = static_cast<size_t>(korrin::WidthOf(constant));
     if (strnlen(constants.Text(constant), width + 1) > width) std::abort();
+  }
+}
+
+// Every finder this processor runs finds the marker and the name where the
+// C++ library does, forwards and backwards.
+void CheckFinders(const std::string& file, const char* name) {
+  const std::string_view bytes = file;
+  const auto count = static_cast<int>(file.size());
+  for (const std::string_view pattern :
+       {std::string_view(korrin::kMarker), std::string_view(name)}) {
+    if (pattern.empty()) continue;
+    const korrin::Pattern p = {pattern.data(), static_cast<int>(pattern.size())};
+    const int first = static_cast<int>(bytes.find(pattern));  // npos becomes -1
+    const int last = static_cast<int>(bytes.rfind(pattern));
+    for (int k = 0; k < korrin::kPatternFinderCount; ++k) {
+      const korrin::PatternFinder& finder = korrin::kPatternFinders[k];
+      if (finder.available() && (finder.find(file.data(), count, p) != first ||
+                                 finder.find_last(file.data(), count, p) != last)) {
+        std::abort();
+      }
+    }
   }
 }
 
@@ -51,6 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       pwrite(fd, file.data(), file.size(), 0) != static_cast<ssize_t>(file.size())) {
     std::abort();
   }
+
+  CheckFinders(file, name);
 
   const auto file_size = static_cast<int64_t>(file.size());
   const korrin_test::Found got = korrin_test::ScanAsKorrin(fd, file_size, name, settings, buffer);

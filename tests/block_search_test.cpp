@@ -149,5 +149,30 @@ TEST(Search, OnlyTheBytesReadAreLookedAt) {
   }
 }
 
+// A run of markers whose windows hold neither the name nor a '/', then
+// filler: the plain scan reads its next chunk right after the run's last
+// marker, so a marker that ends that chunk is found, and one a byte further
+// is not, however the run is passed over.
+TEST(Search, ChunksAfterPassedMarkersFallWhereThePlainScanReadsThem) {
+  struct Case {
+    size_t lead;  // where the run starts
+    size_t markers;
+    char filler;
+  } const cases[] = {
+      {0, 2, 'K'},   {0, 1, '.'},      {1, 3, 'W'},     {57, 2, 'G'},
+      {63, 10, 'K'}, {9000, 100, '.'}, {15000, 5, 'K'},
+  };
+  for (const Case& c : cases) {
+    const size_t run_end = c.lead + 7 * c.markers;
+    for (const size_t past : {0, 1}) {
+      std::string content(run_end + kChunkSize - 7 + past, c.filler);
+      for (size_t k = 0; k < c.markers; ++k) content.replace(c.lead + 7 * k, 7, "WORKING");
+      content += "WORKINGPGM1";
+      EXPECT_EQ(Scan(content, "PGM1").anchor, past == 0 ? 0 : -1)
+          << c.markers << " markers from " << c.lead << " in " << c.filler << ", " << past;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace korrin

@@ -24,8 +24,8 @@ TEST(UpperCase, UpperCasesOnlyAsciiLetters) {
 }
 
 // Every way of searching this processor can run, not only the one chosen,
-// against the C++ library's search, for the marker and for patterns
-// of every length a name may have.
+// against the C++ library's search, forwards and backwards, for the marker
+// and for patterns of every length a name may have.
 TEST(FindPattern, EveryFinderAgreesAtEveryLengthAndPlace) {
   std::vector<const PatternFinder*> finders;
   for (int k = 0; k < kPatternFinderCount; ++k) {
@@ -54,14 +54,15 @@ TEST(FindPattern, EveryFinderAgreesAtEveryLengthAndPlace) {
         pattern.clear();
         for (size_t k = 1 + rng() % 8; k > 0; --k) pattern += alphabet[rng() % alphabet.size()];
       }
-      const size_t place = std::string_view(data.data(), static_cast<size_t>(count)).find(pattern);
-      const int expected = place == std::string_view::npos ? -1 : static_cast<int>(place);
+      const std::string_view held(data.data(), static_cast<size_t>(count));
+      const int first = static_cast<int>(held.find(pattern));  // npos becomes -1
+      const int last = static_cast<int>(held.rfind(pattern));
+      const Pattern p = {pattern.data(), static_cast<int>(pattern.size())};
       for (const PatternFinder* finder : finders) {
-        ASSERT_EQ(
-            finder->find(data.data(), count, {pattern.data(), static_cast<int>(pattern.size())}),
-            expected)
-            << finder->name << " " << pattern << " in "
-            << data.substr(0, static_cast<size_t>(count));
+        ASSERT_EQ(finder->find(data.data(), count, p), first)
+            << finder->name << " " << pattern << " in " << held;
+        ASSERT_EQ(finder->find_last(data.data(), count, p), last)
+            << finder->name << " last " << pattern << " in " << held;
       }
     }
   }

@@ -31,42 +31,22 @@ int64_t ChunkHolding(int64_t chunk_start, int64_t marker) {
 // marker before the returned position cannot see the next name or the next
 // '/'. It is at most `held_end` - 200, so that a chunk read there is long
 // enough to be searched.
-int64_t FirstUsefulMarker(int64_t next_name, int name_length, int64_t next_slash,
-                          int64_t held_end) {
+int64_t FirstMarkerInReach(int64_t next_name, int name_length, int64_t next_slash,
+                           int64_t held_end) {
   const int64_t reach = kMarkerLength + kWindowSize;
-  const int64_t useful = std::min(next_name + name_length - reach, next_slash + 1 - reach);
-  return std::min(useful, held_end - kMinChunk);
-}
-
-// Where the scan reads its next chunk once the markers from `start` to
-// `useful` are passed over, the `held_length` bytes from `start` on being
-// held at `held`. Straight at `useful` when a marker starts there or later
-// among those bytes: that chunk and the one read after the last marker
-// passed over meet that same marker first. Otherwise right after the last
-// marker passed over, for the chunks read from `useful` on would not fall
-// where the chunks read from there fall, and near the end of the file one of
-// them may be too short where the other is not.
-int64_t ChunkAfterPassedMarkers(int64_t start, const char* held, int held_length, int64_t useful) {
-  const auto skipped = static_cast<int>(useful - start);
-  if (skipped == 0 || FindMarker(held + skipped, held_length - skipped) >= 0) return useful;
-  // The last of them is looked for backwards from the places of its 'K',
-  // rare in text: after a dense run of markers that takes one compare.
-  constexpr int kRare = 3;
-  for (int before = skipped; before > 0;) {
-    const auto* rare = static_cast<const char*>(
-        memrchr(held + kRare, kMarker[kRare], static_cast<size_t>(before)));
-    if (rare == nullptr) break;
-    const auto at = static_cast<int>(rare - held) - kRare;
-    if (std::memcmp(held + at, kMarker, kMarkerLength) == 0) return start + at + kMarkerLength;
-    before = at;
-  }
-  return start;
+  const int64_t in_reach = std::min(next_name + name_length - reach, next_slash + 1 - reach);
+  return std::min(in_reach, held_end - kMinChunk);
 }
 
 }  // namespace
 
 int64_t BlockSearch::ForwardSearch::First(int64_t from, const char* bytes, int64_t start,
                                           int count) {
+  if (from < from_) {  // a step back: what is known starts at the old `from`
+    found_ = -1;
+    checked_to_ = from;
+  }
+  from_ = from;
   const int64_t last = start + count - pattern_.length;  // the last place wholly held
   if (found_ >= from) return found_ <= last ? found_ : -1;
   // Places from `from` to checked_to_ hold nothing.
@@ -84,6 +64,7 @@ BlockSearch::BlockSearch(ScanBytes& bytes, const char* name, const FarSearchPlan
       name_{name, static_cast<int>(std::strlen(name))},
       names_(name_),
       slashes_({"/", 1}),
+      markers_(kMarkerPattern),
       quiet_length_(plan.settings.quiet_length),
       far_search_{.fd = plan.fd,
                   .from = 0,
@@ -124,18 +105,35 @@ void BlockSearch::Resume(int64_t next_marker) {
   }
 }
 
+// Where the scan reads its next chunk once the markers from `start` to
+// `in_reach` are passed over, the `held_length` bytes from `start` on being
+// held at `held`. Straight at `in_reach` when a marker starts there or later
+// among those bytes: that chunk and the one read after the last marker
+// passed over meet that same marker first. Otherwise right after the last
+// marker passed over, for the chunks read from `in_reach` on would not fall
+// where the chunks read from there fall, and near the end of the file one of
+// them may be too short where the other is not.
+int64_t BlockSearch::ChunkAfterPassedMarkers(int64_t start, const char* held, int held_length,
+                                             int64_t in_reach) {
+  const auto skipped = static_cast<int>(in_reach - start);
+  if (skipped == 0 || markers_.First(in_reach, held, start, held_length) >= 0) return in_reach;
+  // The last marker that starts before `in_reach`, searched backwards.
+  const int last = FindLastPattern(held, skipped + kMarkerLength - 1, kMarkerPattern);
+  return last < 0 ? start : start + last + kMarkerLength;
+}
+
 bool BlockSearch::Pass() {
   const char* chunk;
   const int chunk_length = bytes_.Get(chunk_start_, kChunkSize, &chunk);
   if (chunk_length < kMinChunk) return true;
-  const int marker_at = FindMarker(chunk, chunk_length);
-  if (marker_at < 0) {
+  const int64_t marker = markers_.First(chunk_start_, chunk, chunk_start_, chunk_length);
+  if (marker < 0) {
     // Step back by the marker's length, so a marker cut by the chunk's end
     // is read whole at the start of the next chunk.
     chunk_start_ += chunk_length - kMarkerLength;
     return false;
   }
-  const int64_t marker_end = chunk_start_ + marker_at + kMarkerLength;
+  const int64_t marker_end = marker + kMarkerLength;
   quiet_from_ = marker_end;
   const char* after;
   const int window_length = bytes_.Get(marker_end, kWindowSize, &after);
@@ -171,9 +169,9 @@ bool BlockSearch::Pass() {
   if (next_name < 0) next_name = ahead_end - name_.length + 1;
   int64_t next_slash = slashes_.First(marker_end, ahead, marker_end, ahead_length);
   if (next_slash < 0) next_slash = ahead_end;
-  const int64_t useful =
-      std::max(marker_end, FirstUsefulMarker(next_name, name_.length, next_slash, ahead_end));
-  chunk_start_ = ChunkAfterPassedMarkers(marker_end, ahead, ahead_length, useful);
+  const int64_t in_reach =
+      std::max(marker_end, FirstMarkerInReach(next_name, name_.length, next_slash, ahead_end));
+  chunk_start_ = ChunkAfterPassedMarkers(marker_end, ahead, ahead_length, in_reach);
   return false;
 }
 

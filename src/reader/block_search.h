@@ -52,8 +52,9 @@ class BlockSearch {
  private:
   // The first place p >= from at which the pattern lies wholly in the
   // `count` bytes from file position `start` (at most `from`) held at
-  // `bytes`; -1 when there is none there. Asked for from positions that only
-  // move forward, so each place of the file is compared once at most.
+  // `bytes`; -1 when there is none there. Asked for from positions that
+  // mostly move forward: the windows of successive markers overlap, and so
+  // do the chunks, so each place is compared once at most while they do.
   class ForwardSearch {
    public:
     explicit ForwardSearch(const Pattern& pattern) : pattern_(pattern) {}
@@ -61,11 +62,14 @@ class BlockSearch {
 
    private:
     const Pattern pattern_;
+    int64_t from_ = 0;        // the last `from`
     int64_t checked_to_ = 0;  // the places before it, from the last `from` on, were compared
     int64_t found_ = -1;      // the first of them that holds the pattern, or -1
   };
 
   bool WantsFarSearch() const;
+  int64_t ChunkAfterPassedMarkers(int64_t start, const char* held, int held_length,
+                                  int64_t in_reach);
   // One chunk and, if it holds a marker, its window. True when the scan
   // ended: anchor_ is then the block's, or -1.
   bool Pass();
@@ -74,6 +78,7 @@ class BlockSearch {
   const Pattern name_;
   ForwardSearch names_;
   ForwardSearch slashes_;
+  ForwardSearch markers_;
   const int64_t quiet_length_;
   FarSearch far_search_;
   int64_t chunk_start_ = 0;

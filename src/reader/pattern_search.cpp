@@ -13,17 +13,13 @@
 namespace korrin {
 namespace {
 
-// Every finder looks at candidates, the places whose first and last bytes
-// match the pattern's, and compares the bytes between only there.
-bool MiddleMatches(const char* place, const Pattern& pattern) {
-  return pattern.length <= 2 ||
-         std::memcmp(place + 1, pattern.bytes + 1, static_cast<size_t>(pattern.length) - 2) == 0;
-}
-
+// The scalar finder compares the first and last bytes of a place, and the
+// bytes between only where both match.
 bool MatchesAt(const char* place, const Pattern& pattern) {
   return place[0] == pattern.bytes[0] &&
          place[pattern.length - 1] == pattern.bytes[pattern.length - 1] &&
-         MiddleMatches(place, pattern);
+         (pattern.length <= 2 ||
+          std::memcmp(place + 1, pattern.bytes + 1, static_cast<size_t>(pattern.length) - 2) == 0);
 }
 
 int FindScalarFrom(const char* data, int from, int count, const Pattern& pattern) {
@@ -33,43 +29,83 @@ int FindScalarFrom(const char* data, int from, int count, const Pattern& pattern
   return -1;
 }
 
+// The last place before `places`.
+int FindLastScalarBefore(const char* data, int places, const Pattern& pattern) {
+  for (int j = places - 1; j >= 0; --j) {
+    if (MatchesAt(data + j, pattern)) return j;
+  }
+  return -1;
+}
+
 int FindScalar(const char* data, int count, const Pattern& pattern) {
   return FindScalarFrom(data, 0, count, pattern);
 }
 
-// Eight places a step, in any byte order: a byte of `word` is flagged when
-// it is zero. Flags above a zero byte may be false, never missing, so each
-// flagged place is compared whole.
+int FindLastScalar(const char* data, int count, const Pattern& pattern) {
+  return FindLastScalarBefore(data, count - pattern.length + 1, pattern);
+}
+
+// The other finders take a block of places at a time and flag, in a mask,
+// those that hold the whole pattern: the byte at each is compared with the
+// pattern's first, the byte length - 1 further on with its last, and the
+// bytes between only while some place is still flagged. So a block costs a
+// bounded number of compares, however many of its places look alike. Each
+// finder has its own two loops, forward and backward, so that they are
+// compiled with its instructions; the pattern's first and last bytes are
+// spread over a register once per search.
+
+// Eight places a step, in 64-bit words loaded lowest byte first on every
+// processor: place k is flagged by bit 8k + 7, the high bit of its byte.
+uint64_t Load8(const char* p) {
+  uint64_t word;
+  std::memcpy(&word, p, 8);
+  if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+  return word;
+}
+
+uint64_t Spread8(char byte) {
+  return uint64_t{0x0101010101010101} * static_cast<unsigned char>(byte);
+}
+
+// The high bit of each zero byte of `word`, and of no other.
 uint64_t ZeroBytes(uint64_t word) {
-  constexpr uint64_t kOnes = 0x0101010101010101;
-  constexpr uint64_t kHighs = 0x8080808080808080;
-  return (word - kOnes) & ~word & kHighs;
+  constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7F;
+  return ~(((word & kLow7) + kLow7) | word | kLow7);
+}
+
+uint64_t Places8(const char* p, const Pattern& pattern, uint64_t first, uint64_t last) {
+  const int end = pattern.length - 1;
+  uint64_t differ = (Load8(p) ^ first) | (Load8(p + end) ^ last);
+  for (int k = 1; ZeroBytes(differ) != 0 && k < end; ++k) {
+    differ |= Load8(p + k) ^ Spread8(pattern.bytes[k]);
+  }
+  return ZeroBytes(differ);
 }
 
 int FindWordwiseFrom(const char* data, int from, int count, const Pattern& pattern) {
-  const uint64_t firsts = 0x0101010101010101 * static_cast<unsigned char>(pattern.bytes[0]);
-  const uint64_t lasts =
-      0x0101010101010101 * static_cast<unsigned char>(pattern.bytes[pattern.length - 1]);
+  const uint64_t first = Spread8(pattern.bytes[0]);
+  const uint64_t last = Spread8(pattern.bytes[pattern.length - 1]);
   int j = from;
   for (; j + 8 + pattern.length - 1 <= count; j += 8) {
-    uint64_t first_bytes;
-    uint64_t last_bytes;
-    std::memcpy(&first_bytes, data + j, 8);
-    std::memcpy(&last_bytes, data + j + pattern.length - 1, 8);
-    uint64_t flags = ZeroBytes((first_bytes ^ firsts) | (last_bytes ^ lasts));
-    while (flags != 0) {  // lowest address first
-      const int byte = std::endian::native == std::endian::little ? std::countr_zero(flags) / 8
-                                                                  : std::countl_zero(flags) / 8;
-      if (MatchesAt(data + j + byte, pattern)) return j + byte;
-      flags &= ~(uint64_t{0x80} << (std::endian::native == std::endian::little ? byte * 8
-                                                                               : (7 - byte) * 8));
-    }
+    const uint64_t places = Places8(data + j, pattern, first, last);
+    if (places != 0) return j + std::countr_zero(places) / 8;
   }
   return FindScalarFrom(data, j, count, pattern);
 }
 
 int FindWordwise(const char* data, int count, const Pattern& pattern) {
   return FindWordwiseFrom(data, 0, count, pattern);
+}
+
+int FindLastWordwise(const char* data, int count, const Pattern& pattern) {
+  const uint64_t first = Spread8(pattern.bytes[0]);
+  const uint64_t last = Spread8(pattern.bytes[pattern.length - 1]);
+  int j = count - pattern.length + 1;  // the places before j are left to search
+  for (; j >= 8; j -= 8) {
+    const uint64_t places = Places8(data + j - 8, pattern, first, last);
+    if (places != 0) return j - 8 + (63 - std::countl_zero(places)) / 8;
+  }
+  return FindLastScalarBefore(data, j, pattern);
 }
 
 // On any processor: candidates are the places of one of the pattern's bytes
@@ -94,30 +130,78 @@ int FindPortable(const char* data, int count, const Pattern& pattern) {
 }
 
 #if defined(__x86_64__)
-// 32 places at a time: the byte at each against the pattern's first and the
-// byte length - 1 further on against its last.
-__attribute__((target("avx2"))) uint32_t Candidates32(const char* p, const Pattern& pattern,
-                                                      __m256i first, __m256i last) {
-  const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-  const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + pattern.length - 1));
-  return static_cast<uint32_t>(_mm256_movemask_epi8(
-      _mm256_and_si256(_mm256_cmpeq_epi8(a, first), _mm256_cmpeq_epi8(b, last))));
+// 64 places a step in AVX2 registers, bit k for place k. The helpers are
+// always inlined, so that a block is compared without a call.
+__attribute__((target("avx2"), always_inline)) inline __m256i Equal32(const char* p,
+                                                                      __m256i bytes) {
+  return _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), bytes);
 }
 
-// 64 places a step, candidates checked in order.
+__attribute__((target("avx2"), always_inline)) inline uint64_t Mask64(__m256i low, __m256i high) {
+  return static_cast<uint32_t>(_mm256_movemask_epi8(low)) |
+         uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(high))} << 32;
+}
+
+__attribute__((target("avx2"), always_inline)) inline uint64_t Places64(const char* p,
+                                                                        const Pattern& pattern,
+                                                                        __m256i first,
+                                                                        __m256i last) {
+  const int end = pattern.length - 1;
+  uint64_t places = Mask64(_mm256_and_si256(Equal32(p, first), Equal32(p + end, last)),
+                           _mm256_and_si256(Equal32(p + 32, first), Equal32(p + 32 + end, last)));
+  for (int k = 1; places != 0 && k < end; ++k) {
+    const __m256i middle = _mm256_set1_epi8(pattern.bytes[k]);
+    places &= Mask64(Equal32(p + k, middle), Equal32(p + 32 + k, middle));
+  }
+  return places;
+}
+
+// A search of fewer places than a block is left to the scalar loop; the
+// places left after the last whole block are searched in one block that
+// overlaps it, their own flags shifted into place.
 __attribute__((target("avx2"))) int FindAvx2(const char* data, int count, const Pattern& pattern) {
   const __m256i first = _mm256_set1_epi8(pattern.bytes[0]);
   const __m256i last = _mm256_set1_epi8(pattern.bytes[pattern.length - 1]);
+  const int ends = count - pattern.length + 1;  // the places to search are before it
   int j = 0;
-  for (; j + 64 + pattern.length - 1 <= count; j += 64) {
-    const uint64_t mask = Candidates32(data + j, pattern, first, last) |
-                          uint64_t{Candidates32(data + j + 32, pattern, first, last)} << 32;
-    for (uint64_t m = mask; m != 0; m &= m - 1) {
-      const int k = j + __builtin_ctzll(m);
-      if (MiddleMatches(data + k, pattern)) return k;
-    }
+  for (; j + 64 <= ends; j += 64) {
+    const uint64_t places = Places64(data + j, pattern, first, last);
+    if (places != 0) return j + std::countr_zero(places);
   }
-  return FindScalarFrom(data, j, count, pattern);
+  if (j == ends || ends < 64) return FindScalarFrom(data, j, count, pattern);
+  const int back = ends - 64;
+  const uint64_t places = Places64(data + back, pattern, first, last) >> (j - back);
+  return places != 0 ? j + std::countr_zero(places) : -1;
+}
+
+__attribute__((target("avx2"))) int FindLastAvx2(const char* data, int count,
+                                                 const Pattern& pattern) {
+  const __m256i first = _mm256_set1_epi8(pattern.bytes[0]);
+  const __m256i last = _mm256_set1_epi8(pattern.bytes[pattern.length - 1]);
+  const int ends = count - pattern.length + 1;
+  int j = ends;  // the places before j are left to search
+  for (; j >= 64; j -= 64) {
+    const uint64_t places = Places64(data + j - 64, pattern, first, last);
+    if (places != 0) return j - 64 + (63 - std::countl_zero(places));
+  }
+  if (j <= 0 || ends < 64) return FindLastScalarBefore(data, j, pattern);
+  const uint64_t places = Places64(data, pattern, first, last) << (64 - j);
+  return places != 0 ? j - 1 - std::countl_zero(places) : -1;
+}
+
+// 16 places a step in SSE2 registers, bit k for place k.
+uint64_t Equal16(const char* p, __m128i bytes) {
+  return static_cast<uint32_t>(_mm_movemask_epi8(
+      _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), bytes)));
+}
+
+uint64_t Places16(const char* p, const Pattern& pattern, __m128i first, __m128i last) {
+  const int end = pattern.length - 1;
+  uint64_t places = Equal16(p, first) & Equal16(p + end, last);
+  for (int k = 1; places != 0 && k < end; ++k) {
+    places &= Equal16(p + k, _mm_set1_epi8(pattern.bytes[k]));
+  }
+  return places;
 }
 
 int FindSse2(const char* data, int count, const Pattern& pattern) {
@@ -125,17 +209,21 @@ int FindSse2(const char* data, int count, const Pattern& pattern) {
   const __m128i last = _mm_set1_epi8(pattern.bytes[pattern.length - 1]);
   int j = 0;
   for (; j + 16 + pattern.length - 1 <= count; j += 16) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + j));
-    const __m128i b =
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + j + pattern.length - 1));
-    auto mask = static_cast<unsigned>(
-        _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, last))));
-    for (; mask != 0; mask &= mask - 1) {
-      const int k = j + __builtin_ctz(mask);
-      if (MiddleMatches(data + k, pattern)) return k;
-    }
+    const uint64_t places = Places16(data + j, pattern, first, last);
+    if (places != 0) return j + std::countr_zero(places);
   }
   return FindScalarFrom(data, j, count, pattern);
+}
+
+int FindLastSse2(const char* data, int count, const Pattern& pattern) {
+  const __m128i first = _mm_set1_epi8(pattern.bytes[0]);
+  const __m128i last = _mm_set1_epi8(pattern.bytes[pattern.length - 1]);
+  int j = count - pattern.length + 1;  // the places before j are left to search
+  for (; j >= 16; j -= 16) {
+    const uint64_t places = Places16(data + j - 16, pattern, first, last);
+    if (places != 0) return j - 16 + (63 - std::countl_zero(places));
+  }
+  return FindLastScalarBefore(data, j, pattern);
 }
 
 bool HasAvx2() {
@@ -149,27 +237,36 @@ bool Always() {
 }
 
 // The first finder of kPatternFinders that this processor runs.
-PatternFinder::Find BestFinder() {
-  for (int k = 0; k < kPatternFinderCount; ++k) {
-    if (kPatternFinders[k].available()) return kPatternFinders[k].find;
-  }
-  return FindScalar;
+const PatternFinder& BestFinder() {
+  int k = 0;
+  while (!kPatternFinders[k].available()) ++k;  // the last one always runs
+  return kPatternFinders[k];
 }
 
 }  // namespace
 
 const PatternFinder kPatternFinders[] = {
 #if defined(__x86_64__)
-    {"avx2", FindAvx2, HasAvx2},        {"sse2", FindSse2, Always},
+    {"avx2", FindAvx2, FindLastAvx2, HasAvx2},
+    {"sse2", FindSse2, FindLastSse2, Always},
 #endif
-    {"portable", FindPortable, Always}, {"wordwise", FindWordwise, Always},
-    {"scalar", FindScalar, Always},
+    {"portable", FindPortable, FindLastWordwise, Always},
+    {"wordwise", FindWordwise, FindLastWordwise, Always},
+    {"scalar", FindScalar, FindLastScalar, Always},
 };
 const int kPatternFinderCount = static_cast<int>(std::size(kPatternFinders));
 
+namespace {
+// Chosen once, when the program starts: no search runs before main.
+const PatternFinder& kBestFinder = BestFinder();
+}  // namespace
+
 int FindPattern(const char* data, int count, const Pattern& pattern) {
-  static const PatternFinder::Find find = BestFinder();
-  return pattern.length > count ? -1 : find(data, count, pattern);
+  return pattern.length > count ? -1 : kBestFinder.find(data, count, pattern);
+}
+
+int FindLastPattern(const char* data, int count, const Pattern& pattern) {
+  return pattern.length > count ? -1 : kBestFinder.find_last(data, count, pattern);
 }
 
 }  // namespace korrin

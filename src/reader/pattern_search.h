@@ -19,17 +19,22 @@ constexpr Pattern kMarkerPattern = {kMarker, kMarkerLength};
 // `count` bytes of `data`, or -1.
 int FindPattern(const char* data, int count, const Pattern& pattern);
 
+// The index of the last such place, or -1.
+int FindLastPattern(const char* data, int count, const Pattern& pattern);
+
 inline int FindMarker(const char* data, int count) {
   return FindPattern(data, count, kMarkerPattern);
 }
 
-// The ways of searching, best first: FindPattern takes the first that the
-// processor runs (AVX2 or SSE2 on x86-64, memchr-driven with a word-by-word
-// fallback on other processors). Each gives the same result.
+// The ways of searching, best first: FindPattern and FindLastPattern take
+// the first that the processor runs (AVX2 or SSE2 on x86-64; elsewhere
+// memchr-driven with a word-by-word fallback, and word by word backwards).
+// Each gives the same results.
 struct PatternFinder {
   using Find = int (*)(const char* data, int count, const Pattern& pattern);
   const char* name;
   Find find;
+  Find find_last;
   bool (*available)();
 };
 extern const PatternFinder kPatternFinders[];
