@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
 // Writes the benchmark corpus, deterministic from a seed:
 //   make_corpus DIR WORKLOAD [SEED] [BIG_MIB]
-// WORKLOAD is many, deep, big, missing, dense or worst; writes DIR/WORKLOAD.lst
+// WORKLOAD is many, deep, big, missing, dense, sparse or worst; writes DIR/WORKLOAD.lst
 // (worst: DIR/worst-abc.lst, worst-w.lst, worst-kk.lst, worst-wg.lst and
 // worst-none.lst) and the files.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -72,8 +73,9 @@ std::string Program(const std::string& name, size_t size, size_t at) {
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr,
-                 "usage: make_corpus DIR many|deep|big|missing|dense|worst [SEED] [BIG_MIB]\n");
+    std::fprintf(
+        stderr,
+        "usage: make_corpus DIR many|deep|big|missing|dense|sparse|worst [SEED] [BIG_MIB]\n");
     return 2;
   }
   const std::string dir = argv[1];
@@ -163,6 +165,18 @@ int main(int argc, char** argv) {
       Put(dir + "/" + f.list + ".lst", sub + "/" + f.file + "\n");
     }
     return 0;
+  } else if (workload == "sparse") {
+    // 4 GiB that are a hole but for a block near the end.
+    const std::string path = sub + "/S.cbl";
+    const std::string block = "WORKINGS 12345";
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr || ftruncate(fileno(f), off_t{4} << 30) != 0 ||
+        std::fseek(f, (long{4} << 30) - 5000, SEEK_SET) != 0 ||
+        std::fwrite(block.data(), 1, block.size(), f) != block.size() || std::fclose(f) != 0) {
+      std::perror(path.c_str());
+      return 1;
+    }
+    list = path + "\n";
   } else if (workload == "missing") {
     for (int k = 0; k < 100000; ++k) list += sub + "/absent/P" + std::to_string(k) + ".cbl\n";
   } else {

@@ -3,7 +3,8 @@
 # Times korrin against peer tools and floors, interleaving the commands over
 # ROUNDS rounds (default 7), and prints korrin's ratio to each (medians).
 #   bench/run.sh          warm page cache: many (and many with --csv), deep,
-#                         big, missing, dense, and the worst cases worst-abc,
+#                         big, missing, dense, sparse (4 GiB, a hole but for a
+#                         block near the end), and the worst cases worst-abc,
 #                         worst-w, worst-kk, worst-wg, worst-none
 #   COLD=1 bench/run.sh   cold cache: 20 000 files of "many", the caches
 #                         dropped before every timed run
@@ -60,7 +61,7 @@ done
 free_mib=$(df -Pm "$OUT" | awk 'NR==2 {print $4}')
 BIG_MIB=2048
 [ "$free_mib" -gt 8192 ] || BIG_MIB=1024
-for w in many deep big missing dense worst; do
+for w in many deep big missing dense sparse worst; do
   list=$CORPUS/$w.lst
   [ $w = worst ] && list=$CORPUS/worst-wg.lst  # the worst case added last
   # The missing list grew from 10 000 to 100 000 paths; rewrite an old one.
@@ -127,6 +128,10 @@ commands() {
   # The records in place of the report cost what the report costs.
   if [ "$1" = many ]; then echo "korrin-csv|LIST=$list $KORRIN $OUT/report.csv --csv >/dev/null"; fi
   for o in "${olds[@]}"; do echo "${o%%|*}|LIST=$list ${o#*|} $OUT/report.txt >/dev/null"; done
+  if [ "$1" = sparse ]; then  # a reader that reads the holes reads 4 GiB of zeros
+    echo "grep|grep -F -c -- WORKING \$(cat $list) >$OUT/count.txt 2>&1 || true"
+    return
+  fi
   case $1 in
     dense | worst-*)
       # Counting every match; into a file, since grep stops at the first
@@ -149,7 +154,7 @@ commands() {
   case $1 in big | deep | dense | worst-*) echo "floor-map|$OUT/floor -1 map < $list >/dev/null" ;; esac
 }
 
-workloads=${WORKLOADS:-"many deep big missing dense worst-abc worst-w worst-kk worst-wg worst-none"}
+workloads=${WORKLOADS:-"many deep big missing dense sparse worst-abc worst-w worst-kk worst-wg worst-none"}
 [ "$COLD" = 1 ] && workloads="cold"
 summary=""
 declare -A korrin_median=()

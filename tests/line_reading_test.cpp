@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -47,6 +48,11 @@ TEST(LineReading, WhenEachKindOfPathIsRead) {
   const int held = open((dir / "a.cbl").c_str(), O_RDONLY);
   int pipe_ends[2];
   ASSERT_EQ(pipe(pipe_ends), 0);
+  // A lease held here: the break's signal is ignored.
+  WriteFile(dir / "leased.cbl", kSmallProgram);
+  const int leased = open((dir / "leased.cbl").c_str(), O_RDONLY);
+  const auto old_handler = signal(SIGIO, SIG_IGN);
+  ASSERT_EQ(fcntl(leased, F_SETLEASE, F_WRLCK), 0);
   struct Case {
     std::string path;
     LineState state;
@@ -63,14 +69,20 @@ TEST(LineReading, WhenEachKindOfPathIsRead) {
       {"/dev/fd/" + std::to_string(held), LineState::Serial, false},
       {"/dev/fd/" + std::to_string(pipe_ends[0]), LineState::Serial, false},
       {"/proc/self/status", LineState::Serial, false},
+      {"/sys/kernel/uevent_seqnum", LineState::Serial, false},  // of 4096 bytes, it says
+      {dir / "leased.cbl", LineState::Deferred, false},
   };
   const auto buffer = std::make_unique<ScanBuffer>();
   Reader reader(*buffer, {}, own);
   for (const Case& c : cases) {
+    if (c.path.starts_with("/sys/") && !Exists(c.path)) continue;  // no sysfs here
     const LineRead read = reader.Ahead(c.path.c_str(), "A");
     EXPECT_EQ(read.state, c.state) << c.path;
     EXPECT_EQ(read.scan.opened, c.opened) << c.path;
   }
+  fcntl(leased, F_SETLEASE, F_UNLCK);
+  signal(SIGIO, old_handler);
+  close(leased);
   close(held);
   close(pipe_ends[0]);
   close(pipe_ends[1]);

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -97,6 +98,33 @@ void WriterReleasedByTheFifo() {
   _exit(0);
 }
 
+// A process beside korrin that holds a write lease on "leased.cbl", as a
+// Samba or NFS server may, and gives it up 20 ms after korrin's open breaks
+// it (or after 10 s). Returns once the lease is held.
+void LeaseHolder() {
+  int ready[2];
+  if (pipe(ready) != 0) _exit(126);
+  if (fork() == 0) {
+    sigset_t io;
+    sigemptyset(&io);
+    sigaddset(&io, SIGIO);
+    sigprocmask(SIG_BLOCK, &io, nullptr);
+    const int fd = open("leased.cbl", O_RDONLY);
+    if (fd < 0 || dup2(fd, 3) != 3 || dup2(ready[1], 4) != 4) _exit(1);
+    close_range(5, ~0U, 0);  // no pipe of the test's: korrin's end is seen
+    if (fcntl(3, F_SETLEASE, F_WRLCK) != 0 || write(4, "x", 1) != 1) _exit(1);
+    close(4);
+    const timespec limit = {10, 0};
+    if (sigtimedwait(&io, nullptr, &limit) > 0) usleep(20000);
+    fcntl(3, F_SETLEASE, F_UNLCK);
+    _exit(0);
+  }
+  close(ready[1]);
+  char byte;
+  if (read(ready[0], &byte, 1) != 1) _exit(126);
+  close(ready[0]);
+}
+
 // A cgroup of its own under one of this process's, which korrin moves into:
 // its file of tasks lists korrin's threads. Empty where none can be made.
 std::string MakeOwnCgroup() {
@@ -140,6 +168,8 @@ struct ListCase {
   std::vector<std::string> more_env = {};  // NAME=VALUE for both runs
   bool list_is_own_cgroup = false;         // LIST: the tasks of korrin's own cgroup
   bool fifo_writer = false;                // WriterReleasedByTheFifo beside korrin
+  bool lease_holder = false;               // LeaseHolder beside korrin
+  std::string out = {};                    // what both runs must print, when not empty
   // Why no worker can be seen to take part, when none can: every other row
   // must show a worker's open in the open log.
   const char* no_worker_because = nullptr;
@@ -238,6 +268,14 @@ const ListCase kCases[] = {
     {.name = "AFifoIsOpenedOnlyAtItsTurn",
      .list = "a.cbl\nX.victim\nfifo\n" + Repeat("a.cbl\n", 20),
      .fifo_writer = true},
+    // A file under a lease is read, by both runs, once the lease is
+    // broken: never passed over.
+    {.name = "ALeasedFile",
+     .list = "leased.cbl\ndense.cbl\nleased.cbl\n" + Repeat("a.cbl\n", 20),
+     .lease_holder = true,
+     .out = "File processed : leased.cbl\nFile processed : dense.cbl\n"
+            "File processed : leased.cbl\n" +
+            Repeat("File processed : a.cbl\n", 20)},
     // Without openat2 a worker cannot tell a link to a descriptor from
     // another file: korrin reads one line at a time.
     {.name = "NoOpenat2",
@@ -260,6 +298,7 @@ class SameOutcome : public testing::TestWithParam<ListCase> {
               Repeat(std::string(57, '.') + "WORKING", (12 << 20) / 64) + "WORKINGX 12345");
     WriteFile(dir / kLongName, kSmallProgram);
     WriteFile(dir / "Threads:\t1", kSmallProgram);
+    WriteFile(dir / "leased.cbl", std::string(250, '.') + "WORKINGLEASED 1");
     ASSERT_EQ(symlink("/dev/fd/5", (dir / "fd5.lnk").c_str()), 0);
     mkfifo((dir / "fifo").c_str(), 0600);
     mkdir((dir / "sub").c_str(), 0700);
@@ -312,6 +351,7 @@ TEST_P(SameOutcome, AsOneLineAtATime) {
                              }
                              if (from_stdin) FeedList(c.list, c.feed_slowly);
                              if (c.fifo_writer) WriterReleasedByTheFifo();
+                             if (c.lease_holder) LeaseHolder();
                            }});
     if (c.output_file != nullptr) o.out = ReadFile(dir / c.output_file);
     // A writer that korrin never released is released now.
@@ -336,6 +376,9 @@ TEST_P(SameOutcome, AsOneLineAtATime) {
   EXPECT_EQ(spread.status, pinned.status);
   EXPECT_EQ(spread_report, pinned_report);
   EXPECT_GE(pinned.status, 0);  // neither killed nor timed out
+  if (!c.out.empty()) {
+    EXPECT_EQ(pinned.out, c.out);
+  }
   EXPECT_FALSE(AnyWorker(pinned_opens));
   if (!c.more_env.empty()) {
     EXPECT_FALSE(AnyWorker(spread_opens));
@@ -429,15 +472,17 @@ LineRead ScriptedAtItsTurn(korrin::LineReader&, const QueuedLine& line) {
   return script->read(std::stoi(line.path), false);
 }
 
-// Every line taken, in order; each scan's size tells the line it is.
-std::vector<LineRead> TakeAll(int lines) {
+// Every line taken, in order; each scan's size tells the line it is. The
+// blocks read from a disk are counted by `blocks_read`.
+std::vector<LineRead> TakeAll(int lines, long (*blocks_read)() = korrin::BlocksReadFromDisk) {
   struct Memory {
     ScanBuffer buffer;
   };
   const auto memory = std::make_unique<Memory>();
   ReadAhead ahead({.workers = 1,
                    .large_files = {},
-                   .reading = {.ahead = ScriptedAhead, .at_its_turn = ScriptedAtItsTurn}},
+                   .reading = {.ahead = ScriptedAhead, .at_its_turn = ScriptedAtItsTurn},
+                   .blocks_read_from_disk = blocks_read},
                   OwnFiles(), memory->buffer);
   EXPECT_EQ(ahead.mode(), ReadAhead::Mode::LookAhead);
   std::vector<std::string> paths;
@@ -535,6 +580,40 @@ TEST(Engine, AnOpenThatLackedResourcesAtItsTurnIsRetriedSerially) {
   EXPECT_EQ(inside_at_retry, 0);
   EXPECT_EQ(taken[0].scan.size, 100);
   for (int k = 1; k < 10; ++k) EXPECT_EQ(taken[static_cast<size_t>(k)].scan.size, 100 + k);
+  script = nullptr;
+}
+
+// While the lines read a page each from a disk, workers are added; once they
+// read none, the workers added are retired. The disk's blocks are counted
+// here: a page a line for the first 12 checks, then none. Each read ahead
+// takes a millisecond, so that the workers' reads overlap.
+constexpr int kDiskChecks = 12;
+int disk_checks = 0;
+long BlocksOfTheDiskChecks() {
+  return long{std::min(disk_checks++, kDiskChecks)} * ReadAhead::kLinesPerCheck * 8;
+}
+
+TEST(Engine, WorkersAddedForTheDiskAreRetired) {
+  Script s;
+  script = &s;
+  constexpr int kDiskLines = ReadAhead::kLinesPerCheck * kDiskChecks;
+  constexpr int kLines = 2 * kDiskLines + 8 * ReadAhead::kLinesPerCheck;
+  constexpr int kEndLines = 6 * ReadAhead::kLinesPerCheck;
+  disk_checks = 0;
+  std::atomic<int> most_while_disk{0};
+  std::atomic<int> most_at_the_end{0};
+  s.read = [&](int line, bool ahead) {
+    if (ahead) {
+      const int inside = s.inside_ahead;
+      if (line < kDiskLines) most_while_disk = std::max(most_while_disk.load(), inside);
+      if (line >= kLines - kEndLines) most_at_the_end = std::max(most_at_the_end.load(), inside);
+      usleep(1000);
+    }
+    return ReadAs(line);
+  };
+  TakeAll(kLines, BlocksOfTheDiskChecks);
+  EXPECT_GT(most_while_disk, 4);
+  EXPECT_LE(most_at_the_end, 2);  // one worker and the main thread
   script = nullptr;
 }
 

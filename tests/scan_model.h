@@ -7,6 +7,7 @@
 // by the tables of block_search_test.cpp.
 #pragma once
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -75,15 +76,18 @@ inline Found RunToTheEnd(korrin::BlockSearch& search, korrin::FileBytes* bytes, 
 // runs it, far searches made as `settings` say.
 inline Found ScanAsKorrin(int fd, int64_t size, const char* name,
                           const korrin::LargeFileSettings& settings, korrin::ScanBuffer& buffer) {
-  korrin::FileBytes bytes(fd, size, buffer);
-  korrin::BlockSearch search(bytes, name, {.fd = fd, .size = size, .settings = settings});
+  struct stat st;
+  const bool sparse = fstat(fd, &st) == 0 && st.st_blocks * 512 < st.st_size;
+  korrin::FileBytes bytes(fd, size, sparse, buffer);
+  korrin::BlockSearch search(bytes, name,
+                             {.fd = fd, .size = size, .sparse = sparse, .settings = settings});
   return RunToTheEnd(search, &bytes, buffer.bytes);
 }
 
 // The same search through plain reads, with no far search.
 inline Found ScanPlainly(int fd, const char* name, korrin::ScanBuffer& buffer) {
   PlainReads bytes(fd, buffer.bytes);
-  korrin::BlockSearch search(bytes, name, {.fd = -1, .size = 0, .settings = {}});
+  korrin::BlockSearch search(bytes, name, {.fd = -1, .size = 0, .sparse = false, .settings = {}});
   const korrin::ScanStep step = search.Continue();
   if (step != korrin::ScanStep::Found) return {-1, ""};
   const korrin::Window& window = search.window();

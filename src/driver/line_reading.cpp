@@ -73,6 +73,7 @@ LineState StateAfter(Finding finding) {
       return LineState::Read;
     case Finding::Directory:
     case Finding::OwnFile:
+    case Finding::Leased:
     case Finding::Unsure:
       return LineState::Deferred;
     case Finding::ActsOnOthers:
@@ -104,18 +105,25 @@ Finding LineReader::Find(const char* path, OpenedProgram* file) {
     // The status was read, links followed: ELOOP here is a link to a
     // descriptor, refused; without openat2 nothing can be told.
     if (error == ELOOP || error == ENOSYS) return Finding::ReaderDependent;
+    if (error == EAGAIN || error == EWOULDBLOCK) return Finding::Leased;
     if (file->error != FileError::Open) return Finding::NoFile;
     return LackOfResources(error) ? Finding::LackedResources : Finding::Unsure;
   }
   Finding finding = Finding::RegularFile;
-  // What a file of /proc and the like holds depends on the process reading
-  // it; such files claim a size of 0.
-  if (file->size == 0 && OnReaderDependentFileSystem(file->fd)) {
-    finding = Finding::ReaderDependent;
-  }
+  if (ReaderDependent(*file)) finding = Finding::ReaderDependent;
   if (own_.Holds(file->identity)) finding = Finding::OwnFile;
   if (finding != Finding::RegularFile) CloseProgram(*file);
   return finding;
+}
+
+// What a file of /proc, /sys and the like holds depends on the process
+// reading it, or on the moment, whatever size it claims.
+bool LineReader::ReaderDependent(const OpenedProgram& file) {
+  if (file.identity.device != last_device_) {
+    last_device_ = file.identity.device;
+    last_device_depends_ = OnReaderDependentFileSystem(file.fd);
+  }
+  return last_device_depends_;
 }
 
 ProgramScan LineReader::Scan(OpenedProgram& file, const char* name) {

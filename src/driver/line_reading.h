@@ -40,6 +40,7 @@ enum class Finding {
   NoFile,           // missing, no permission, a loop of links: nothing to read, now or later
   Directory,        // read at its turn, as a one-line run reads it
   OwnFile,          // the run writes it: read at its turn, as it stands then
+  Leased,           // another process holds a lease: the open at its turn waits for it
   Unsure,           // the machine failed to say: the open at its turn reports it
   ActsOnOthers,     // a FIFO, a device or a socket: opening it may release another process
   ReaderDependent,  // /proc, /sys, a cgroup, /dev/fd/N: it depends on the reading process
@@ -84,11 +85,17 @@ class LineReader {
 
  private:
   Finding Find(const char* path, OpenedProgram* file);
+  bool ReaderDependent(const OpenedProgram& file);
   ProgramScan Scan(OpenedProgram& file, const char* name);
 
   ScanBuffer& buffer_;
   const LargeFileSettings settings_;
   const OwnFiles& own_;
+  // The file system of the last file opened, and whether it depends on the
+  // reader: files come in runs from one file system, and its type is asked
+  // once for each run.
+  uint64_t last_device_ = UINT64_MAX;
+  bool last_device_depends_ = false;
 };
 
 }  // namespace korrin

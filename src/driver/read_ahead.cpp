@@ -15,15 +15,14 @@ constexpr size_t kWorkerStack = size_t{1} << 20;
 constexpr size_t kWorkerStack = size_t{128} << 10;
 #endif
 
-// The blocks of 512 bytes the process has read from a disk: a read served
-// by the page cache reads none, and waiting for the mutex reads none either.
 constexpr long kBlocksPerPage = 8;
+
+}  // namespace
+
 long BlocksReadFromDisk() {
   struct rusage usage;
   return getrusage(RUSAGE_SELF, &usage) == 0 ? usage.ru_inblock : 0;
 }
-
-}  // namespace
 
 LineRead ReadFileAhead(LineReader& reader, const QueuedLine& line) {
   return reader.Ahead(line.path, line.name);
@@ -64,7 +63,7 @@ ReadAhead::ReadAhead(const ReadAheadSettings& settings, const OwnFiles& own_file
   while (worker_count_ < std::min(settings.workers, kMostWorkers) && StartWorker()) {
   }
   if (worker_count_ > 0) mode_ = Mode::LookAhead;
-  disk_blocks_at_check_ = BlocksReadFromDisk();
+  disk_blocks_at_check_ = settings.blocks_read_from_disk();
 }
 
 ReadAhead::~ReadAhead() {
@@ -119,6 +118,11 @@ void* ReadAhead::WorkerMain(void* thread) {
 void ReadAhead::Work(Thread& self) {
   std::unique_lock<std::mutex> lock(mutex_);
   while (!stopping_) {
+    if (retirements_ > 0) {
+      --retirements_;
+      self.retired = true;
+      return;
+    }
     if (!ReadOrHelp(lock, self)) {
       ++idle_workers_;
       work_ready_.wait(lock);
@@ -224,17 +228,44 @@ void ReadAhead::ReadAtItsTurn(QueuedLine& line) {
 
 // One more worker lets one more read wait for the disk with the others,
 // when the lines taken since the last check read a page each from a disk on
-// average: what the page cache holds reads no block, and there more
-// workers would only contend.
-void ReadAhead::AddWorkerIfReadsWaitForTheDisk() {
+// average. What the page cache holds reads no block, and there more workers
+// would only contend: once the lines stop waiting for the disk, the workers
+// added are retired, one a check.
+void ReadAhead::FitWorkersToTheDisk() {
   if (++takes_since_check_ < kLinesPerCheck) return;
-  const long blocks = BlocksReadFromDisk();
-  if (blocks - disk_blocks_at_check_ >= kLinesPerCheck * kBlocksPerPage &&
-      worker_count_ < kMostWorkers) {
-    StartWorker();
-  }
+  const long blocks = settings_.blocks_read_from_disk();
+  const bool reads_wait = blocks - disk_blocks_at_check_ >= kLinesPerCheck * kBlocksPerPage;
   disk_blocks_at_check_ = blocks;
   takes_since_check_ = 0;
+  JoinRetiredWorkers();
+  if (reads_wait && worker_count_ < kMostWorkers) {
+    StartWorker();
+  } else if (!reads_wait && worker_count_ - retiring_ > settings_.workers) {
+    ++retiring_;
+    const std::lock_guard<std::mutex> lock(mutex_);
+    ++retirements_;
+    work_ready_.notify_all();
+  }
+}
+
+// A retired worker has left its loop: it no longer helps searches, and its
+// thread ends at once.
+void ReadAhead::JoinRetiredWorkers() {
+  for (int k = 0; k < worker_count_;) {
+    Thread& thread = workers_[k]->thread;
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      if (!thread.retired) {
+        ++k;
+        continue;
+      }
+      thread_count_ =
+          static_cast<int>(std::remove(threads_, threads_ + thread_count_, &thread) - threads_);
+    }
+    pthread_join(thread.id, nullptr);
+    workers_[k] = std::move(workers_[--worker_count_]);
+    --retiring_;
+  }
 }
 
 const QueuedLine& ReadAhead::TakeOldest(bool more_lines_ready) {
@@ -247,7 +278,7 @@ const QueuedLine& ReadAhead::TakeOldest(bool more_lines_ready) {
     if (line.state == LineState::Serial) StopWorkers();
   }
   if (line.state != LineState::Read) ReadAtItsTurn(line);
-  if (mode_ == Mode::LookAhead) AddWorkerIfReadsWaitForTheDisk();
+  if (mode_ == Mode::LookAhead) FitWorkersToTheDisk();
   return line;
 }
 

@@ -43,10 +43,15 @@ struct LineReading {
 LineRead ReadFileAhead(LineReader& reader, const QueuedLine& line);
 LineRead ReadFileAtItsTurn(LineReader& reader, const QueuedLine& line);
 
+// The blocks of 512 bytes the process has read from a disk: a read served
+// by the page cache reads none, and waiting for the mutex reads none either.
+long BlocksReadFromDisk();
+
 struct ReadAheadSettings {
   int workers = 0;  // to start with; none reads serially
   LargeFileSettings large_files;
   LineReading reading = {ReadFileAhead, ReadFileAtItsTurn};
+  long (*blocks_read_from_disk)() = BlocksReadFromDisk;  // tests count their own
 };
 
 class ReadAhead {
@@ -87,6 +92,7 @@ class ReadAhead {
     ReadAhead& engine;
     pthread_t id = {};
     SharedSearch* offered = nullptr;  // guarded by the mutex
+    bool retired = false;             // guarded by the mutex: it left its loop
   };
   struct Worker {
     explicit Worker(ReadAhead& engine) : thread(engine, buffer) {}
@@ -110,7 +116,8 @@ class ReadAhead {
   void Publish(bool more_lines_ready);
   void WaitFor(const QueuedLine& line);
   void ReadAtItsTurn(QueuedLine& line);
-  void AddWorkerIfReadsWaitForTheDisk();
+  void FitWorkersToTheDisk();
+  void JoinRetiredWorkers();
 
   const ReadAheadSettings settings_;
   const OwnFiles own_files_;
@@ -126,6 +133,7 @@ class ReadAhead {
   uint64_t taken_ = 0;   // lines before it are taken
   int takes_since_check_ = 0;
   long disk_blocks_at_check_ = 0;
+  int retiring_ = 0;  // workers asked to retire and not joined yet
 
   std::mutex mutex_;
   // Written by the main thread under the mutex, which it may read without:
@@ -137,6 +145,7 @@ class ReadAhead {
   int thread_count_ = 0;
   uint64_t claimed_ = 0;  // lines before it are read, or being read
   int idle_workers_ = 0;  // workers asleep on work_ready_
+  int retirements_ = 0;   // workers still to retire: the first to look leaves
   bool main_waiting_ = false;
   bool stopping_ = false;
   std::condition_variable work_ready_;  // workers: lines, searches, stop

@@ -69,7 +69,8 @@ BlockSearch::BlockSearch(ScanBytes& bytes, const char* name, const FarSearchPlan
       far_search_{.fd = plan.fd,
                   .from = 0,
                   .size = plan.size,
-                  .segment_length = std::max<int64_t>(plan.settings.segment_length, kMarkerLength)},
+                  .segment_length = std::max<int64_t>(plan.settings.segment_length, kMarkerLength),
+                  .sparse = plan.sparse},
       may_search_far_(plan.fd >= 0) {}
 
 // After a long stretch without a marker, the chunks before the next one

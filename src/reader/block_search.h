@@ -28,6 +28,7 @@ enum class ScanStep {
 struct FarSearchPlan {
   int fd = -1;
   int64_t size = 0;
+  bool sparse = false;  // its holes are passed over unread
   LargeFileSettings settings;
 };
 

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "reader/block_search.h"
+#include "reader/holes.h"
 
 namespace korrin {
 
@@ -17,8 +18,13 @@ static_assert(sizeof(off_t) >= sizeof(int64_t), "file positions must be 64-bit o
 // near the start. Later reads double, up to the buffer's size.
 constexpr int64_t kFirstRead = kChunkSize + 240;
 
-FileBytes::FileBytes(int fd, int64_t size, ScanBuffer& buffer)
-    : fd_(fd), size_(size), buffer_(buffer.bytes), data_(buffer_), next_read_(kFirstRead) {}
+FileBytes::FileBytes(int fd, int64_t size, bool sparse, ScanBuffer& buffer)
+    : fd_(fd),
+      size_(size),
+      sparse_(sparse),
+      buffer_(buffer.bytes),
+      data_(buffer_),
+      next_read_(kFirstRead) {}
 
 int FileBytes::Get(int64_t from, int count, const char** bytes) {
   const int64_t end = from + count;
@@ -51,10 +57,17 @@ void FileBytes::Fill(int64_t from, int64_t end) {
     data_length_ = keep;
   }
   while (data_start_ + data_length_ < end && !at_end_) {
+    const int64_t at = data_start_ + data_length_;
     const int64_t room = kScanBufferSize - (data_ - buffer_) - data_length_;
-    const int64_t want = std::min(room, std::max(end - data_start_ - data_length_, next_read_));
-    const ssize_t got =
-        pread(fd_, data_ + data_length_, static_cast<size_t>(want), data_start_ + data_length_);
+    const int64_t want = std::min(room, std::max(end - at, next_read_));
+    const Region region = sparse_ && at < size_ ? RegionAt(fd_, at, std::min(at + want, size_))
+                                                : Region{at + want, false};
+    ssize_t got = region.end - at;
+    if (region.hole) {
+      std::memset(data_ + data_length_, 0, static_cast<size_t>(got));
+    } else {
+      got = pread(fd_, data_ + data_length_, static_cast<size_t>(got), at);
+    }
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) {  // the end, or an error: what was read is all there is
       read_failed_ = got < 0;

@@ -33,8 +33,8 @@ class FileBytes final : public ScanBytes {
  public:
   // `size` is the file's size when it was opened; 0 or -1 when it tells
   // nothing (an empty-looking special file): reads then go on until one
-  // returns 0.
-  FileBytes(int fd, int64_t size, ScanBuffer& buffer);
+  // returns 0. The holes of a `sparse` file are not read.
+  FileBytes(int fd, int64_t size, bool sparse, ScanBuffer& buffer);
 
   int Get(int64_t from, int count, const char** bytes) override;
   // The buffer served something else, a far search: what it held is gone.
@@ -47,6 +47,7 @@ class FileBytes final : public ScanBytes {
 
   int fd_;
   int64_t size_;
+  bool sparse_;
   char* const buffer_;
   char* data_;               // the bytes held, in buffer_
   int64_t data_start_ = 0;   // file position of data_[0]

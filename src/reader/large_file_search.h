@@ -25,6 +25,7 @@ struct FarSearch {
   int64_t from = 0;
   int64_t size = 0;            // the size seen at open
   int64_t segment_length = 7;  // at least the marker's length
+  bool sparse = false;         // its holes are passed over unread
 
   int64_t Segments() const;
 };

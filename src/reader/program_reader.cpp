@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #if defined(__linux__)
@@ -49,10 +50,46 @@ OpenedProgram Opened(int fd) {
     file.fd = fd;
     file.size = static_cast<int64_t>(st.st_size);
     file.identity = IdentityOf(st);
+    file.sparse = static_cast<int64_t>(st.st_blocks) * 512 < file.size;
     return file;
   }
   close(fd);
   return file;
+}
+
+// A file under another process's lease (a Samba oplock, an NFS delegation)
+// refuses a non-blocking open, which asks the holder to let go. It is
+// opened again, waiting, through the descriptor of what the path names,
+// once that shows a regular file: an open that waits on a FIFO could wait
+// for ever.
+OpenedProgram OpenedPastALease(const char* path) {
+#if defined(O_PATH) && defined(__linux__)
+  int named;
+  do {
+    named = open(path, O_PATH | O_CLOEXEC);
+  } while (named < 0 && errno == EINTR);
+  if (named < 0) return Opened(-1);
+  struct stat st;
+  if (fstat(named, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(named);
+    return {};  // no regular file any more
+  }
+  char own_link[32];
+  std::snprintf(own_link, sizeof own_link, "/proc/self/fd/%d", named);
+  int fd;
+  do {
+    fd = open(own_link, O_RDONLY | O_NOCTTY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  OpenedProgram file = Opened(fd);
+  // The file is there: not reading it is the machine's failure.
+  if (fd < 0) file.error = FileError::Open;
+  close(named);
+  return file;
+#else
+  (void)path;
+  errno = EAGAIN;
+  return Opened(-1);
+#endif
 }
 
 // Opens `path` with `flags` unless its resolution passes a link of /proc
@@ -128,6 +165,7 @@ OpenedProgram OpenProgram(const char* path) {
   do {
     fd = open(path, kOpenFlags);
   } while (fd < 0 && errno == EINTR);
+  if (fd < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return OpenedPastALease(path);
   return Opened(fd);
 }
 
@@ -164,8 +202,9 @@ ProgramScanner::ProgramScanner(OpenedProgram& file, const char* name, ScanBuffer
                                const LargeFileSettings& settings)
     : fd_(file.fd),
       scan_(Started(file, name)),
-      bytes_(file.fd, file.size, buffer),
-      search_(bytes_, scan_.record.name, {.fd = file.fd, .size = file.size, .settings = settings}) {
+      bytes_(file.fd, file.size, file.sparse, buffer),
+      search_(bytes_, scan_.record.name,
+              {.fd = file.fd, .size = file.size, .sparse = file.sparse, .settings = settings}) {
   file.fd = -1;  // the scanner's now
 }
 

@@ -36,16 +36,19 @@ struct OpenedProgram {
   FileIdentity identity;
   int error_number = 0;               // the errno of a failed open or fstat; 0 for no regular file
   FileError error = FileError::None;  // the failure is the machine's: worth a message
+  bool sparse = false;                // fewer blocks than bytes: it may have holes
 };
 
 // Opens `path` for reading if it names a regular file, links followed.
-// Never blocks on a FIFO or a device.
+// Never blocks on a FIFO or a device. A regular file under another
+// process's lease is opened once the lease is broken, as `cat` opens it.
 OpenedProgram OpenProgram(const char* path);
 
-// The same, refusing a path through a link whose target depends on the
-// reading process (/proc/self/fd/N, which /dev/fd/N and /dev/stdin lead to):
-// the open then fails with ELOOP. Fails with ENOSYS where the system cannot
-// tell such links (before Linux 5.6): see CanRefuseProcessLinks.
+// The same without ever waiting: a lease fails it with EAGAIN. It refuses
+// a path through a link whose target depends on the reading process
+// (/proc/self/fd/N, which /dev/fd/N and /dev/stdin lead to): the open then
+// fails with ELOOP. Fails with ENOSYS where the system cannot tell such
+// links (before Linux 5.6): see CanRefuseProcessLinks.
 OpenedProgram OpenProgramRefusingProcessLinks(const char* path);
 bool CanRefuseProcessLinks();
 
