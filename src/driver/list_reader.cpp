@@ -109,8 +109,8 @@ bool ListReader::ReadMore(bool wait) {
       end_ += static_cast<size_t>(got);
     } else if (got == 0) {
       // The end of a file is the list's end only once every line before it
-      // is reported, as a run of one line at a time would find it: a file
-      // that the run's output grows may have grown by then. A pipe's or a
+      // is reported, as a run of one line at a time finds it. A file that
+      // the run's output grows may have grown by then. A pipe's or a
       // terminal's end is the end the first time a read returns it.
       if (!wait && regular_) return false;
       ended_ = true;

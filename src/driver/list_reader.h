@@ -18,8 +18,8 @@ std::string_view BaseName(std::string_view line);
 void ExternalName(std::string_view line, char (&name)[ProgramRecord::kNameWidth + 1]);
 
 // One line of the list: its text ends before its newline or at its first
-// NUL. A text of kLongestPath bytes or more cannot name a file (the system
-// refuses such paths), so only its length is kept.
+// NUL. A text longer than kLongestPath bytes cannot name a file (the system
+// refuses such paths), so nothing of it is kept: only that it was too long.
 struct ListLine {
   static constexpr size_t kLongestPath = 4095;
   std::string_view text;  // NUL-terminated in place; empty when too long

@@ -107,13 +107,13 @@ void BlockSearch::Resume(int64_t next_marker) {
 }
 
 // Where the scan reads its next chunk once the markers from `start` to
-// `in_reach` are passed over, the `held_length` bytes from `start` on being
+// `in_reach` are passed over; the `held_length` bytes from `start` on are
 // held at `held`. Straight at `in_reach` when a marker starts there or later
 // among those bytes: that chunk and the one read after the last marker
 // passed over meet that same marker first. Otherwise right after the last
-// marker passed over, for the chunks read from `in_reach` on would not fall
-// where the chunks read from there fall, and near the end of the file one of
-// them may be too short where the other is not.
+// marker passed over. The chunks read from `in_reach` would not fall where
+// the plain scan's fall, and near the end of the file one may be too short
+// where the other is not.
 int64_t BlockSearch::ChunkAfterPassedMarkers(int64_t start, const char* held, int held_length,
                                              int64_t in_reach) {
   const auto skipped = static_cast<int>(in_reach - start);

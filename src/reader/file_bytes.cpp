@@ -14,8 +14,9 @@ namespace korrin {
 
 static_assert(sizeof(off_t) >= sizeof(int64_t), "file positions must be 64-bit on every ABI");
 
-// The first read takes the first chunk and a window, since most blocks lie
-// near the start. Later reads double, up to the buffer's size.
+// The first read takes the first chunk and the window of a marker that ends
+// it: most blocks lie near the start. Each later read asks for twice as
+// much, up to the buffer's size.
 constexpr int64_t kFirstRead = kChunkSize + 240;
 
 FileBytes::FileBytes(int fd, int64_t size, bool sparse, ScanBuffer& buffer)

@@ -46,13 +46,13 @@ int FindLastScalar(const char* data, int count, const Pattern& pattern) {
 }
 
 // The other finders take a block of places at a time and flag, in a mask,
-// those that hold the whole pattern: the byte at each is compared with the
-// pattern's first, the byte length - 1 further on with its last, and the
-// bytes between only while some place is still flagged. So a block costs a
-// bounded number of compares, however many of its places look alike. Each
-// finder has its own two loops, forward and backward, so that they are
-// compiled with its instructions; the pattern's first and last bytes are
-// spread over a register once per search.
+// those that hold the whole pattern. The byte at each is compared with the
+// pattern's first, the byte length - 1 further on with its last. The bytes
+// between are compared only while some place is still flagged. So a block
+// costs a bounded number of compares, however many of its places look
+// alike. Each finder has its own two loops, forward and backward, compiled
+// with its instructions. The pattern's first and last bytes are spread over
+// a register once per search.
 
 // Eight places a step, in 64-bit words loaded lowest byte first on every
 // processor: place k is flagged by bit 8k + 7, the high bit of its byte.
@@ -156,9 +156,9 @@ __attribute__((target("avx2"), always_inline)) inline uint64_t Places64(const ch
   return places;
 }
 
-// A search of fewer places than a block is left to the scalar loop; the
-// places left after the last whole block are searched in one block that
-// overlaps it, their own flags shifted into place.
+// A search of fewer places than a block is left to the scalar loop. The
+// places after the last whole block are searched in one block that overlaps
+// it, their own flags shifted into place.
 __attribute__((target("avx2"))) int FindAvx2(const char* data, int count, const Pattern& pattern) {
   const __m256i first = _mm256_set1_epi8(pattern.bytes[0]);
   const __m256i last = _mm256_set1_epi8(pattern.bytes[pattern.length - 1]);
