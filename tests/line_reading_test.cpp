@@ -17,7 +17,6 @@
 namespace korrin_test {
 namespace {
 
-using korrin::LineRead;
 using korrin::LineState;
 using korrin::OwnFiles;
 using korrin::ScanBuffer;
@@ -76,9 +75,9 @@ TEST(LineReading, WhenEachKindOfPathIsRead) {
   Reader reader(*buffer, {}, own);
   for (const Case& c : cases) {
     if (c.path.starts_with("/sys/") && !Exists(c.path)) continue;  // no sysfs here
-    const LineRead read = reader.Ahead(c.path.c_str(), "A");
-    EXPECT_EQ(read.state, c.state) << c.path;
-    EXPECT_EQ(read.scan.opened, c.opened) << c.path;
+    korrin::ProgramScan scan;
+    EXPECT_EQ(reader.Ahead(c.path.c_str(), "A", &scan), c.state) << c.path;
+    EXPECT_EQ(scan.opened, c.opened) << c.path;
   }
   fcntl(leased, F_SETLEASE, F_UNLCK);
   signal(SIGIO, old_handler);

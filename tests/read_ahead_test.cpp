@@ -33,7 +33,6 @@
 namespace korrin_test {
 namespace {
 
-using korrin::LineRead;
 using korrin::LineState;
 using korrin::ListLine;
 using korrin::OwnFiles;
@@ -454,6 +453,12 @@ TEST(ReadAhead, ALineThatHasComeIsReportedWithoutWaitingForTheNext) {
 // The engine in this process, with one worker and the line reading below:
 // each line's path is its number; the script of a test decides what each
 // line gives and how long it takes.
+// A line's file as the script reads it, and where the line stands after.
+struct LineRead {
+  korrin::ProgramScan scan;
+  LineState state = LineState::Read;
+};
+
 struct Script {
   std::function<LineRead(int line, bool ahead)> read;
   std::atomic<int> inside_ahead{0};  // reads ahead under way, on any thread
@@ -461,15 +466,18 @@ struct Script {
 };
 Script* script = nullptr;
 
-LineRead ScriptedAhead(korrin::LineReader&, const QueuedLine& line) {
+LineState ScriptedAhead(korrin::LineReader&, QueuedLine& line) {
   ++script->inside_ahead, ++script->ahead_reads;
-  LineRead read = script->read(std::stoi(line.path), true);
+  const LineRead read = script->read(std::stoi(line.path), true);
   --script->inside_ahead;
-  return read;
+  line.scan = read.scan;
+  return read.state;
 }
 
-LineRead ScriptedAtItsTurn(korrin::LineReader&, const QueuedLine& line) {
-  return script->read(std::stoi(line.path), false);
+LineState ScriptedAtItsTurn(korrin::LineReader&, QueuedLine& line) {
+  const LineRead read = script->read(std::stoi(line.path), false);
+  line.scan = read.scan;
+  return read.state;
 }
 
 // Every line taken, in order; each scan's size tells the line it is. The

@@ -127,6 +127,7 @@ bool LineReader::ReaderDependent(const OpenedProgram& file) {
 }
 
 ProgramScan LineReader::Scan(OpenedProgram& file, const char* name) {
+  if (file.fd < 0) return UnopenedScan(file, name);
   ProgramScanner scanner(file, name, buffer_, settings_);
   while (scanner.Continue() == ScanStep::FarSearch) {
     scanner.Resume(SearchFar(scanner.far_search()));
@@ -134,20 +135,17 @@ ProgramScan LineReader::Scan(OpenedProgram& file, const char* name) {
   return scanner.Result();
 }
 
-LineRead LineReader::Ahead(const char* path, const char* name) {
+LineState LineReader::Ahead(const char* path, const char* name, ProgramScan* scan) {
   OpenedProgram file;
-  LineRead read;
-  read.state = StateAfter(Find(path, &file));
-  if (read.state == LineState::Read) read.scan = Scan(file, name);
-  return read;
+  const LineState state = StateAfter(Find(path, &file));
+  if (state == LineState::Read) *scan = Scan(file, name);
+  return state;
 }
 
-LineRead LineReader::AtItsTurn(const char* path, const char* name) {
+LineState LineReader::AtItsTurn(const char* path, const char* name, ProgramScan* scan) {
   OpenedProgram file = OpenProgram(path);
-  LineRead read;
-  if (file.fd < 0 && LackOfResources(file.error_number)) read.state = LineState::Serial;
-  read.scan = Scan(file, name);
-  return read;
+  *scan = Scan(file, name);
+  return file.fd < 0 && LackOfResources(file.error_number) ? LineState::Serial : LineState::Read;
 }
 
 }  // namespace korrin

@@ -58,12 +58,6 @@ enum class LineState {
 // The rule: the state a read ahead leaves its line in, by what it found.
 LineState StateAfter(Finding finding);
 
-// A line's file as read, and where the line stands after it.
-struct LineRead {
-  ProgramScan scan;
-  LineState state = LineState::Read;
-};
-
 // What a thread reads list lines with: its buffer and the run's settings. A
 // large file's far search runs on this thread alone, unless a subclass
 // shares it with other threads.
@@ -71,11 +65,12 @@ class LineReader {
  public:
   LineReader(ScanBuffer& buffer, const LargeFileSettings& settings, const OwnFiles& own);
 
-  // Ahead of its turn: the file is read only if the rule lets it.
-  LineRead Ahead(const char* path, const char* name);
+  // Ahead of its turn: the file is read into `scan` only if the rule lets
+  // it. Returns where the line stands.
+  LineState Ahead(const char* path, const char* name, ProgramScan* scan);
   // At its turn, as a run of one line at a time reads it. Serial when the
   // open lacked descriptors or memory, which stopped workers may give back.
-  LineRead AtItsTurn(const char* path, const char* name);
+  LineState AtItsTurn(const char* path, const char* name, ProgramScan* scan);
 
   ScanBuffer& buffer() { return buffer_; }
 

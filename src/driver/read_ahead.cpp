@@ -24,12 +24,12 @@ long BlocksReadFromDisk() {
   return getrusage(RUSAGE_SELF, &usage) == 0 ? usage.ru_inblock : 0;
 }
 
-LineRead ReadFileAhead(LineReader& reader, const QueuedLine& line) {
-  return reader.Ahead(line.path, line.name);
+LineState ReadFileAhead(LineReader& reader, QueuedLine& line) {
+  return reader.Ahead(line.path, line.name, &line.scan);
 }
 
-LineRead ReadFileAtItsTurn(LineReader& reader, const QueuedLine& line) {
-  return reader.AtItsTurn(line.path, line.name);
+LineState ReadFileAtItsTurn(LineReader& reader, QueuedLine& line) {
+  return reader.AtItsTurn(line.path, line.name, &line.scan);
 }
 
 ReadAhead::Thread::Thread(ReadAhead& engine, ScanBuffer& buffer)
@@ -152,11 +152,11 @@ bool ReadAhead::ReadOrHelp(std::unique_lock<std::mutex>& lock, Thread& self) {
 void ReadAhead::ReadClaimedLine(std::unique_lock<std::mutex>& lock, Thread& self) {
   QueuedLine& line = Slot(claimed_++);
   lock.unlock();
-  LineRead read;  // a path too long names no file
-  if (!line.path_too_long) read = settings_.reading.ahead(self, line);
-  line.scan = read.scan;
+  // A path too long names no file: its scan stays as queued.
+  const LineState state =
+      line.path_too_long ? LineState::Read : settings_.reading.ahead(self, line);
   lock.lock();
-  line.state.store(read.state, std::memory_order_release);
+  line.state.store(state, std::memory_order_release);
 }
 
 // No more threads help one search than there are processors.
@@ -182,7 +182,7 @@ void ReadAhead::Add(const ListLine& line) {
   slot.path_length = line.text.size();
   slot.path_too_long = line.too_long;
   ExternalName(line.text, slot.name);
-  slot.scan = ProgramScan();
+  if (line.too_long) slot.scan = ProgramScan();  // never read
   slot.state.store(LineState::Unread, std::memory_order_relaxed);
   ++queued_;
 }
@@ -217,13 +217,11 @@ void ReadAhead::WaitFor(const QueuedLine& line) {
 // alone, as a run of one line at a time tries it: the workers may have held
 // what it lacked.
 void ReadAhead::ReadAtItsTurn(QueuedLine& line) {
-  LineRead read;
-  if (!line.path_too_long) read = settings_.reading.at_its_turn(main_, line);
-  if (read.state == LineState::Serial && mode_ == Mode::LookAhead) {
+  if (line.path_too_long) return;
+  if (settings_.reading.at_its_turn(main_, line) == LineState::Serial && mode_ == Mode::LookAhead) {
     StopWorkers();
-    read = settings_.reading.at_its_turn(main_, line);
+    settings_.reading.at_its_turn(main_, line);
   }
-  line.scan = read.scan;
 }
 
 // One more worker lets one more read wait for the disk with the others,

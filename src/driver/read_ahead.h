@@ -34,14 +34,14 @@ struct QueuedLine {
   std::atomic<LineState> state;
 };
 
-// How the engine reads a line's file. Tests put their own here to order the
-// threads.
+// How the engine reads a line's file into its scan, and where the line
+// stands after. Tests put their own here to order the threads.
 struct LineReading {
-  LineRead (*ahead)(LineReader& reader, const QueuedLine& line);
-  LineRead (*at_its_turn)(LineReader& reader, const QueuedLine& line);
+  LineState (*ahead)(LineReader& reader, QueuedLine& line);
+  LineState (*at_its_turn)(LineReader& reader, QueuedLine& line);
 };
-LineRead ReadFileAhead(LineReader& reader, const QueuedLine& line);
-LineRead ReadFileAtItsTurn(LineReader& reader, const QueuedLine& line);
+LineState ReadFileAhead(LineReader& reader, QueuedLine& line);
+LineState ReadFileAtItsTurn(LineReader& reader, QueuedLine& line);
 
 // The blocks of 512 bytes the process has read from a disk: a read served
 // by the page cache reads none, and waiting for the mutex reads none either.

@@ -125,9 +125,7 @@ constexpr unsigned long kReaderDependentFileSystems[] = {
 // The scan of a file as far as its open goes: the name as listed (upper-
 // cased once the file is opened), and what the open found.
 ProgramScan Started(const OpenedProgram& file, const char* name) {
-  ProgramScan scan;
-  std::strncpy(scan.record.name, name, sizeof scan.record.name - 1);
-  scan.error = file.error;
+  ProgramScan scan = UnopenedScan(file, name);
   if (file.fd < 0) return scan;
   scan.opened = true;
   scan.size = file.size;
@@ -136,6 +134,13 @@ ProgramScan Started(const OpenedProgram& file, const char* name) {
 }
 
 }  // namespace
+
+ProgramScan UnopenedScan(const OpenedProgram& file, const char* name) {
+  ProgramScan scan;
+  std::strncpy(scan.record.name, name, sizeof scan.record.name - 1);
+  scan.error = file.error;
+  return scan;
+}
 
 bool LackOfResources(int error_number) {
   return error_number == ENOMEM || error_number == EMFILE || error_number == ENFILE;

@@ -63,6 +63,10 @@ void CloseProgram(OpenedProgram& file);
 // memory, rather than that the path is wrong.
 bool LackOfResources(int error_number);
 
+// What the scan of a file that was not opened gives: the name as listed, and
+// the open's failure.
+ProgramScan UnopenedScan(const OpenedProgram& file, const char* name);
+
 // The scan and decoding of an opened file for the program called `name` (as
 // listed, at most 8 characters), in the steps of BlockSearch: Continue, and
 // after a FarSearch step, Resume with the answer of far_search(). The file
