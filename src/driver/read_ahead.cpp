@@ -90,7 +90,7 @@ bool ReadAhead::StartWorker() {
   return true;
 }
 
-// Each worker ends once done with what it holds; from then on the run's
+// Each worker ends once done with what it holds; from then on the main
 // thread is the process's only one. The lines after the one being taken are
 // read again at their turn: what made the run stop (a FIFO's writer
 // released, say) may have changed their files since.
@@ -261,6 +261,7 @@ void ReadAhead::JoinRetiredWorkers() {
           static_cast<int>(std::remove(threads_, threads_ + thread_count_, &thread) - threads_);
     }
     pthread_join(thread.id, nullptr);
+    workers_[k].reset();
     workers_[k] = std::move(workers_[--worker_count_]);
     --retiring_;
   }
