@@ -99,8 +99,10 @@ void WriterReleasedByTheFifo() {
 
 // A process beside korrin that holds a write lease on "leased.cbl", as a
 // Samba or NFS server may, and gives it up 20 ms after korrin's open breaks
-// it (or after 10 s). Returns once the lease is held.
-void LeaseHolder() {
+// it (or after 10 s). With `rewrites_later`, it first renames "later.new"
+// over "later.cbl", as a server that flushes its clients' writes when asked
+// to let go. Returns once the lease is held.
+void LeaseHolder(bool rewrites_later) {
   int ready[2];
   if (pipe(ready) != 0) _exit(126);
   if (fork() == 0) {
@@ -114,7 +116,10 @@ void LeaseHolder() {
     if (fcntl(3, F_SETLEASE, F_WRLCK) != 0 || write(4, "x", 1) != 1) _exit(1);
     close(4);
     const timespec limit = {10, 0};
-    if (sigtimedwait(&io, nullptr, &limit) > 0) usleep(20000);
+    if (sigtimedwait(&io, nullptr, &limit) > 0) {
+      usleep(20000);
+      if (rewrites_later && rename("later.new", "later.cbl") != 0) _exit(1);
+    }
     fcntl(3, F_SETLEASE, F_UNLCK);
     _exit(0);
   }
@@ -168,6 +173,7 @@ struct ListCase {
   bool list_is_own_cgroup = false;         // LIST: the tasks of korrin's own cgroup
   bool fifo_writer = false;                // WriterReleasedByTheFifo beside korrin
   bool lease_holder = false;               // LeaseHolder beside korrin
+  bool lease_rewrites_later = false;       // and it rewrites later.cbl before it lets go
   std::string out = {};                    // what both runs must print, when not empty
   // Why no worker can be seen to take part, when none can: every other row
   // must show a worker's open in the open log.
@@ -275,6 +281,13 @@ const ListCase kCases[] = {
      .out = "File processed : leased.cbl\nFile processed : dense.cbl\n"
             "File processed : leased.cbl\n" +
             Repeat("File processed : a.cbl\n", 20)},
+    // The holder of a lease, once asked to let go, changes a file listed
+    // after the leased one: a run of one line at a time reads that file only
+    // after the lease is given up, so it reads what the holder wrote.
+    {.name = "ALeaseHolderThatRewritesALaterFile",
+     .list = "leased.cbl\nlater.cbl\n" + Repeat("a.cbl\n", 20),
+     .lease_holder = true,
+     .lease_rewrites_later = true},
     // Without openat2 a worker cannot tell a link to a descriptor from
     // another file: korrin reads one line at a time.
     {.name = "NoOpenat2",
@@ -333,6 +346,8 @@ TEST_P(SameOutcome, AsOneLineAtATime) {
     WriteFile(dir / "p.lst", c.list);
     WriteFile(dir / "gone.cbl", kSmallProgram);
     WriteFile(dir / "X.victim", ProgramWithBlockAt(24 << 20, (24 << 20) - 100));
+    WriteFile(dir / "later.cbl", std::string(250, '.') + "WORKINGLATER " + std::string(60, '1'));
+    WriteFile(dir / "later.new", std::string(250, '.') + "WORKINGLATER " + std::string(60, '2'));
     if (c.output_file != nullptr) WriteFile(dir / c.output_file, c.output_starts_as);
     Outcome o = RunKorrin({.args = {"out.txt"},
                            .list = from_stdin ? "/dev/stdin" : list_path,
@@ -350,7 +365,7 @@ TEST_P(SameOutcome, AsOneLineAtATime) {
                              }
                              if (from_stdin) FeedList(c.list, c.feed_slowly);
                              if (c.fifo_writer) WriterReleasedByTheFifo();
-                             if (c.lease_holder) LeaseHolder();
+                             if (c.lease_holder) LeaseHolder(c.lease_rewrites_later);
                            }});
     if (c.output_file != nullptr) o.out = ReadFile(dir / c.output_file);
     // A writer that korrin never released is released now.
