@@ -274,18 +274,21 @@ const ListCase kCases[] = {
      .list = "a.cbl\nX.victim\nfifo\n" + Repeat("a.cbl\n", 20),
      .fifo_writer = true},
     // A file under a lease is read, by both runs, once the lease is
-    // broken: never passed over.
+    // broken: never passed over. The first file is read slowly, so that the
+    // workers meet the lease before its turn.
     {.name = "ALeasedFile",
-     .list = "leased.cbl\ndense.cbl\nleased.cbl\n" + Repeat("a.cbl\n", 20),
+     .list = "x.cbl\nleased.cbl\ndense.cbl\nleased.cbl\n" + Repeat("a.cbl\n", 20),
+     .faults = "x.cbl=read-max:1000",
      .lease_holder = true,
-     .out = "File processed : leased.cbl\nFile processed : dense.cbl\n"
+     .out = "File processed : x.cbl\nFile processed : leased.cbl\nFile processed : dense.cbl\n"
             "File processed : leased.cbl\n" +
             Repeat("File processed : a.cbl\n", 20)},
     // The holder of a lease, once asked to let go, changes a file listed
     // after the leased one: a run of one line at a time reads that file only
     // after the lease is given up, so it reads what the holder wrote.
     {.name = "ALeaseHolderThatRewritesALaterFile",
-     .list = "leased.cbl\nlater.cbl\n" + Repeat("a.cbl\n", 20),
+     .list = "x.cbl\nleased.cbl\nlater.cbl\n" + Repeat("a.cbl\n", 20),
+     .faults = "x.cbl=read-max:1000",
      .lease_holder = true,
      .lease_rewrites_later = true},
     // Without openat2 a worker cannot tell a link to a descriptor from

@@ -73,9 +73,9 @@ LineState StateAfter(Finding finding) {
       return LineState::Read;
     case Finding::Directory:
     case Finding::OwnFile:
-    case Finding::Leased:
     case Finding::Unsure:
       return LineState::Deferred;
+    case Finding::Leased:
     case Finding::ActsOnOthers:
     case Finding::ReaderDependent:
     case Finding::LackedResources:

@@ -36,11 +36,13 @@ constexpr int kMostWorkers = 16;
 
 // What a read ahead of its turn finds of a listed path.
 enum class Finding {
-  RegularFile,      // opened: read now
-  NoFile,           // missing, no permission, a loop of links: nothing to read, now or later
-  Directory,        // read at its turn, as a one-line run reads it
-  OwnFile,          // the run writes it: read at its turn, as it stands then
-  Leased,           // another process holds a lease: the open at its turn waits for it
+  RegularFile,  // opened: read now
+  NoFile,       // missing, no permission, a loop of links: nothing to read, now or later
+  Directory,    // read at its turn, as a one-line run reads it
+  OwnFile,      // the run writes it: read at its turn, as it stands then
+  // Another process holds a lease, which the open asked it to give up: it
+  // may change later files first. The open at its turn waits for it.
+  Leased,
   Unsure,           // the machine failed to say: the open at its turn reports it
   ActsOnOthers,     // a FIFO, a device or a socket: opening it may release another process
   ReaderDependent,  // /proc, /sys, a cgroup, /dev/fd/N: it depends on the reading process
