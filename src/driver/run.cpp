@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "common/totals.h"
+#include "driver/confinement.h"
 #include "driver/list_reader.h"
 #include "driver/memory.h"
 #include "driver/options.h"
@@ -267,6 +268,7 @@ int Run(int argc, const char* const* argv) {
     std::printf("Error opening LIST file\n");
     return kExitFile;
   }
+  ConfineTheRun();  // every file the run writes is open, no listed file is read yet
   const RunFiles files = FilesOfTheRun(fileno(report_file.get()), list_file.fd);
   const int workers = WorkersForThisRun(files);
   LineOutputs outputs{.options = options,
