@@ -49,7 +49,8 @@ const Attempt kAttempts[] = {{"create", 1}, {"run", 1}, {"connect", 4}};
 
 TEST(Confinement, RefusesWhatARunNeverDoesAndChangesNoOutput) {
   const int version = korrin::LandlockVersion();
-  if (version == 0) GTEST_SKIP() << "no Landlock here (an old kernel, qemu-user or valgrind)";
+  if (version == 0)
+    GTEST_SKIP() << "no Landlock here (an old kernel, qemu-user, an older valgrind)";
   const Listener listener;
   ASSERT_GT(listener.port, 0);
   auto run = [&](const TempDir& dir, const std::vector<std::string>& env) {

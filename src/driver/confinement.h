@@ -7,7 +7,8 @@
 namespace korrin {
 
 // The version of Linux's Landlock interface that the kernel offers, or 0
-// when it has none or refuses the call (an emulator, valgrind, a sandbox).
+// when it has none or the call is refused (qemu-user, an older valgrind, a
+// sandbox).
 int LandlockVersion();
 
 // Takes from this thread, and the threads it starts from now on, the rights
