@@ -15,17 +15,22 @@ namespace korrin {
 namespace {
 
 // What each version of the interface can deny that a run never does.
-// Reading files and directories is never handled, so it stays allowed
+// Reading files and directories is never asked for, so it stays allowed
 // everywhere, beneath any root.
 struct Denial {
   int version;
   landlock::RulesetAttributes rights;
 };
-constexpr uint64_t kFileRightsOfVersion1 = (landlock::kAccessFsMakeSym << 1) - 1;
-constexpr uint64_t kReading = landlock::kAccessFsReadFile | landlock::kAccessFsReadDir;
+constexpr uint64_t kMakingAndChanging =
+    landlock::kAccessFsExecute | landlock::kAccessFsWriteFile | landlock::kAccessFsRemoveDir |
+    landlock::kAccessFsRemoveFile | landlock::kAccessFsMakeChar | landlock::kAccessFsMakeDir |
+    landlock::kAccessFsMakeReg | landlock::kAccessFsMakeSock | landlock::kAccessFsMakeFifo |
+    landlock::kAccessFsMakeBlock | landlock::kAccessFsMakeSym;
 constexpr Denial kDenials[] = {
-    {1, {kFileRightsOfVersion1 & ~kReading, 0, 0}},
+    {1, {kMakingAndChanging, 0, 0}},
     {2, {landlock::kAccessFsRefer, 0, 0}},
+    // The one right with a cost: the kernel then checks every open along
+    // the path up to the root, whether the file may later be truncated.
     {3, {landlock::kAccessFsTruncate, 0, 0}},
     {4, {0, landlock::kAccessNetBindTcp | landlock::kAccessNetConnectTcp, 0}},
     {5, {landlock::kAccessFsIoctlDev, 0, 0}},

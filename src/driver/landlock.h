@@ -37,11 +37,10 @@ struct RulesetAttributes {
   uint64_t scoped;              // version 6 on
 };
 
-// Rights on files, by the version that brought them.
+// Rights on files, by the version that brought them. Bits 2 and 3, reading
+// a file and reading a directory, korrin never gives up.
 constexpr uint64_t kAccessFsExecute = 1ULL << 0;  // version 1
 constexpr uint64_t kAccessFsWriteFile = 1ULL << 1;
-constexpr uint64_t kAccessFsReadFile = 1ULL << 2;
-constexpr uint64_t kAccessFsReadDir = 1ULL << 3;
 constexpr uint64_t kAccessFsRemoveDir = 1ULL << 4;
 constexpr uint64_t kAccessFsRemoveFile = 1ULL << 5;
 constexpr uint64_t kAccessFsMakeChar = 1ULL << 6;
