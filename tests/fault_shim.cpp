@@ -13,13 +13,15 @@
 //   read-eio-after:N: reads fail with EIO once N bytes have been read
 //   truncate-after-stat:N: once korrin has taken the file's size, the file
 //     named PATTERN is cut to N bytes, as another process might do while it
-//     is scanned
+//     is scanned (through a descriptor opened when the shim loads)
 // KORRIN_NO_OPENAT2, when set, makes openat2 fail with ENOSYS, as on a
 // kernel older than 5.6. KORRIN_FAIL_THREADS, when set, makes every thread
 // creation fail: no worker can start, as if the look-ahead were broken.
 // KORRIN_OPEN_LOG names a file to which every open appends a line: "main"
 // or "worker" (the thread that opened), a blank, and the path; and every
 // thread started, the line "thread".
+// korrin confines itself before it reads the list: what the shim writes to
+// is opened when it loads, at descriptors far above korrin's own.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <pthread.h>
@@ -47,11 +49,48 @@ struct Rule {
   bool read_eintr = false;
   long read_eio_after = -1;
   std::atomic<long> truncate_after_stat{-1};
+  int truncate_fd = -1;  // the file to cut, when truncate_after_stat is set
   std::atomic<int> eintr_left{3};
 };
 
 constexpr int kMaxRules = 8;
 constexpr int kMaxFds = 4096;
+// Where the shim's own descriptors go, so that korrin's are numbered as
+// without it. Under a lower limit on descriptors the shim has none.
+constexpr int kShimDescriptors = 512;
+
+template <typename Function>
+Function Next(const char* name) {
+  return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
+
+// The shim is built with korrin's flags (64-bit offsets and times), so its
+// open, pread and fstat are the C library's functions that korrin calls;
+// these are their names.
+#if defined(__USE_FILE_OFFSET64)
+constexpr const char* kOpen = "open64";
+constexpr const char* kPread = "pread64";
+#if defined(__USE_TIME_BITS64) && __TIMESIZE == 32
+constexpr const char* kFstat = "__fstat64_time64";
+#else
+constexpr const char* kFstat = "fstat64";
+#endif
+#else
+constexpr const char* kOpen = "open";
+constexpr const char* kPread = "pread";
+constexpr const char* kFstat = "fstat";
+#endif
+
+// Opens `path` for the shim itself, out of korrin's way; -1 if it cannot.
+int OpenForTheShim(const char* path, int flags) {
+  static const auto real_open = Next<int (*)(const char*, int, ...)>(kOpen);
+  static const auto real_close = Next<int (*)(int)>("close");
+  const int fd = real_open(path, flags | O_CLOEXEC, 0600);
+  if (fd < 0) return -1;
+  const int moved = fcntl(fd, F_DUPFD_CLOEXEC, kShimDescriptors);
+  real_close(fd);
+  return moved;
+}
 
 struct Faults {
   Rule rules[kMaxRules];
@@ -59,6 +98,7 @@ struct Faults {
   std::atomic<int> rule_of_fd[kMaxFds];  // rule index + 1, or 0
   std::atomic<long> bytes_read[kMaxFds];
   std::atomic<long> reads[kMaxFds];
+  int log_fd = -1;  // KORRIN_OPEN_LOG's
 
   Faults() {
     for (int fd = 0; fd < kMaxFds; ++fd) rule_of_fd[fd] = 0;
@@ -68,6 +108,14 @@ struct Faults {
       if (end == nullptr) end = setting + std::strlen(setting);
       Parse(setting, end, rules[count++]);
       setting = *end == ';' ? end + 1 : end;
+    }
+    for (int k = 0; k < count; ++k) {
+      if (rules[k].truncate_after_stat >= 0) {
+        rules[k].truncate_fd = OpenForTheShim(rules[k].pattern, O_WRONLY);
+      }
+    }
+    if (const char* log = std::getenv("KORRIN_OPEN_LOG")) {
+      log_fd = OpenForTheShim(log, O_WRONLY | O_APPEND | O_CREAT);
     }
   }
 
@@ -112,27 +160,10 @@ Faults& TheFaults() {
   return faults;
 }
 
-template <typename Function>
-Function Next(const char* name) {
-  return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+// The rules are read, and the shim's files opened, as the shim loads.
+[[gnu::constructor]] void AtLoad() {
+  TheFaults();
 }
-
-// The shim is built with korrin's flags (64-bit offsets and times), so its
-// open, pread and fstat are the C library's functions that korrin calls;
-// these are their names.
-#if defined(__USE_FILE_OFFSET64)
-constexpr const char* kOpen = "open64";
-constexpr const char* kPread = "pread64";
-#if defined(__USE_TIME_BITS64) && __TIMESIZE == 32
-constexpr const char* kFstat = "__fstat64_time64";
-#else
-constexpr const char* kFstat = "fstat64";
-#endif
-#else
-constexpr const char* kOpen = "open";
-constexpr const char* kPread = "pread";
-constexpr const char* kFstat = "fstat";
-#endif
 
 const char* LogPath() {
   static const char* const log = std::getenv("KORRIN_OPEN_LOG");
@@ -141,16 +172,12 @@ const char* LogPath() {
 
 // Appends `text` and a newline to the open log, if there is one.
 void Log(const char* text) {
-  static const auto real_open = Next<int (*)(const char*, int, ...)>(kOpen);
-  if (LogPath() == nullptr) return;
+  const int fd = TheFaults().log_fd;
+  if (fd < 0) return;
   char line[4200];
   const int length = std::snprintf(line, sizeof line, "%s\n", text);
-  const int fd = real_open(LogPath(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return;
   static const auto real_write = Next<ssize_t (*)(int, const void*, size_t)>("write");
-  static const auto real_close = Next<int (*)(int)>("close");
   real_write(fd, line, static_cast<size_t>(std::min<int>(length, sizeof line - 1)));
-  real_close(fd);
 }
 
 // Appends "main PATH" or "worker PATH" to the open log.
@@ -194,7 +221,8 @@ int AfterStat(int fd, int result, struct stat* st) {
   }
   if (rule->size_zero) st->st_size = 0;
   const long cut_to = rule->truncate_after_stat.exchange(-1);
-  if (cut_to >= 0 && truncate(rule->pattern, cut_to) != 0) std::abort();  // the test must see it
+  if (cut_to >= 0 && ftruncate(rule->truncate_fd, cut_to) != 0)
+    std::abort();  // the test must see it
   return result;
 }
 

@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "common/totals.h"
+#include "driver/confinement.h"
 #include "driver/console.h"
 #include "driver/line_reading.h"
 #include "driver/list_reader.h"
@@ -201,11 +202,12 @@ int Run(int argc, const char* const* argv) {
     console.Say("Error opening LIST file");
     return kExitFile;
   }
+  ConfineTheRun();  // every file the run writes is open, no listed file is read yet
   const RunFiles files = FilesOfTheRun(fileno(report_file.get()), list_file.fd);
   ListReader list(list_file.fd, memory->list, sizeof memory->list);
   {
-    const ReadAheadSettings settings{.workers = WorkersForThisRun(files), .large_files = {}};
-    ReadAhead engine(settings, files.own, memory->scan);
+    ReadAhead engine({.workers = WorkersForThisRun(files), .large_files = {}}, files.own,
+                     memory->scan);
     ReportEachLine(list, engine, outputs, console);
   }
   const bool written = outputs.Finish() && !std::ferror(report_file.get()) &&
