@@ -22,6 +22,8 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -610,36 +612,46 @@ TEST(Engine, AnOpenThatLackedResourcesAtItsTurnIsRetriedSerially) {
 }
 
 // While the lines read a page each from a disk, workers are added; once they
-// read none, the workers added are retired. The disk's blocks are counted
-// here: a page a line for the first 12 checks, then none. Each read ahead
-// takes a millisecond, so that the workers' reads overlap.
+// read none, the workers added stop taking work. The disk's blocks are
+// counted here: a page a line for 12 checks, none for 12, a page a line for
+// 12 more, then none.
+// Each read ahead takes a millisecond, so that the workers' reads overlap.
+// The workers of the second stretch on the disk are those of the first.
 constexpr int kDiskChecks = 12;
 int disk_checks = 0;
+long disk_blocks = 0;
 long BlocksOfTheDiskChecks() {
-  return long{std::min(disk_checks++, kDiskChecks)} * ReadAhead::kLinesPerCheck * 8;
+  const int stretch = disk_checks++ / kDiskChecks;
+  if (stretch == 0 || stretch == 2) disk_blocks += ReadAhead::kLinesPerCheck * 8;
+  return disk_blocks;
 }
 
-TEST(Engine, WorkersAddedForTheDiskAreRetired) {
+TEST(Engine, WorkersAddedForTheDiskStopOnceReadsNoLongerWait) {
   Script s;
   script = &s;
-  constexpr int kDiskLines = ReadAhead::kLinesPerCheck * kDiskChecks;
-  constexpr int kLines = 2 * kDiskLines + 8 * ReadAhead::kLinesPerCheck;
+  constexpr int kLines = ReadAhead::kLinesPerCheck * (kDiskChecks * 3 + 20);
   constexpr int kEndLines = 6 * ReadAhead::kLinesPerCheck;
   disk_checks = 0;
-  std::atomic<int> most_while_disk{0};
-  std::atomic<int> most_at_the_end{0};
+  disk_blocks = 0;
+  std::mutex mutex;
+  int most_while_disk = 0;
+  int most_at_the_end = 0;
+  std::set<pid_t> readers;  // the threads that read ahead
   s.read = [&](int line, bool ahead) {
     if (ahead) {
-      const int inside = s.inside_ahead;
-      if (line < kDiskLines) most_while_disk = std::max(most_while_disk.load(), inside);
-      if (line >= kLines - kEndLines) most_at_the_end = std::max(most_at_the_end.load(), inside);
-      usleep(1000);
+      const std::lock_guard<std::mutex> lock(mutex);
+      readers.insert(gettid());
+      int& most = line < kLines - kEndLines ? most_while_disk : most_at_the_end;
+      most = std::max(most, s.inside_ahead.load());
     }
+    if (ahead) usleep(1000);
     return ReadAs(line);
   };
   TakeAll(kLines, BlocksOfTheDiskChecks);
   EXPECT_GT(most_while_disk, 4);
   EXPECT_LE(most_at_the_end, 2);  // one worker and the main thread
+  // The main thread, the first worker, one more a check: none started twice.
+  EXPECT_LE(readers.size(), 2u + kDiskChecks);
   script = nullptr;
 }
 

@@ -67,11 +67,18 @@ std::string MakeFile(std::mt19937& rng, const std::string& name) {
     last = at;
   }
   // One file in four has holes: whole pages of zeros, which may cut a
-  // marker, a name or a window.
+  // marker, a name or a window; short ones, read through, and long ones,
+  // passed by. A block may follow a hole closely: a hole taken a byte too
+  // long hides it.
   for (int hole = pick(0, 3) == 0 ? pick(1, 3) : 0; hole > 0; --hole) {
     const int at = pick(0, size / 4096) * 4096;
-    s.replace(static_cast<size_t>(at), std::min(pick(1, 3) * 4096, size - at), "");
-    s.insert(static_cast<size_t>(at), static_cast<size_t>(size) - s.size(), '\0');
+    const int end = std::min(at + (pick(0, 1) == 0 ? pick(1, 3) : pick(16, 24)) * 4096, size);
+    s.replace(static_cast<size_t>(at), static_cast<size_t>(end - at), std::string(end - at, '\0'));
+    const std::string block = "WORKING" + name;
+    const int block_at = end + (pick(0, 1) == 0 ? 0 : pick(1, 20));
+    if (pick(0, 1) == 0 && block_at + static_cast<int>(block.size()) <= size) {
+      s.replace(static_cast<size_t>(block_at), block.size(), block);
+    }
   }
   return s;
 }

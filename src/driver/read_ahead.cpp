@@ -63,6 +63,7 @@ ReadAhead::ReadAhead(const ReadAheadSettings& settings, const OwnFiles& own_file
   while (worker_count_ < std::min(settings.workers, kMostWorkers) && StartWorker()) {
   }
   if (worker_count_ > 0) mode_ = Mode::LookAhead;
+  active_workers_ = worker_count_;
   disk_blocks_at_check_ = settings.blocks_read_from_disk();
 }
 
@@ -101,6 +102,7 @@ void ReadAhead::StopWorkers() {
     stopping_ = true;
   }
   work_ready_.notify_all();
+  unparked_.notify_all();
   for (int k = 0; k < worker_count_; ++k) pthread_join(workers_[k]->thread.id, nullptr);
   thread_count_ = 1;  // the main thread alone, and no other thread to see it
   for (int k = 0; k < worker_count_; ++k) workers_[k].reset();
@@ -118,10 +120,17 @@ void* ReadAhead::WorkerMain(void* thread) {
 void ReadAhead::Work(Thread& self) {
   std::unique_lock<std::mutex> lock(mutex_);
   while (!stopping_) {
-    if (retirements_ > 0) {
-      --retirements_;
-      self.retired = true;
-      return;
+    if (parks_ > 0 && !self.parked) {
+      --parks_;
+      self.parked = true;
+    }
+    if (self.parked) {  // it takes no work until woken
+      if (unparks_ == 0) {
+        unparked_.wait(lock);
+        continue;
+      }
+      --unparks_;
+      self.parked = false;
     }
     if (!ReadOrHelp(lock, self)) {
       ++idle_workers_;
@@ -228,42 +237,25 @@ void ReadAhead::ReadAtItsTurn(QueuedLine& line) {
 // when the lines taken since the last check read a page each from a disk on
 // average. What the page cache holds reads no block, and there more workers
 // would only contend: once the lines stop waiting for the disk, the workers
-// added are retired, one a check.
+// added are parked, one a check, and woken again before any is started.
 void ReadAhead::FitWorkersToTheDisk() {
   if (++takes_since_check_ < kLinesPerCheck) return;
   const long blocks = settings_.blocks_read_from_disk();
   const bool reads_wait = blocks - disk_blocks_at_check_ >= kLinesPerCheck * kBlocksPerPage;
   disk_blocks_at_check_ = blocks;
   takes_since_check_ = 0;
-  JoinRetiredWorkers();
-  if (reads_wait && worker_count_ < kMostWorkers) {
-    StartWorker();
-  } else if (!reads_wait && worker_count_ - retiring_ > settings_.workers) {
-    ++retiring_;
+  if (reads_wait && active_workers_ < worker_count_) {
+    ++active_workers_;
     const std::lock_guard<std::mutex> lock(mutex_);
-    ++retirements_;
+    ++unparks_;
+    unparked_.notify_one();
+  } else if (reads_wait && worker_count_ < kMostWorkers) {
+    if (StartWorker()) ++active_workers_;
+  } else if (!reads_wait && active_workers_ > settings_.workers) {
+    --active_workers_;
+    const std::lock_guard<std::mutex> lock(mutex_);
+    ++parks_;
     work_ready_.notify_all();
-  }
-}
-
-// A retired worker has left its loop: it no longer helps searches, and its
-// thread ends at once.
-void ReadAhead::JoinRetiredWorkers() {
-  for (int k = 0; k < worker_count_;) {
-    Thread& thread = workers_[k]->thread;
-    {
-      const std::lock_guard<std::mutex> lock(mutex_);
-      if (!thread.retired) {
-        ++k;
-        continue;
-      }
-      thread_count_ =
-          static_cast<int>(std::remove(threads_, threads_ + thread_count_, &thread) - threads_);
-    }
-    pthread_join(thread.id, nullptr);
-    workers_[k].reset();
-    workers_[k] = std::move(workers_[--worker_count_]);
-    --retiring_;
   }
 }
 

@@ -92,7 +92,7 @@ class ReadAhead {
     ReadAhead& engine;
     pthread_t id = {};
     SharedSearch* offered = nullptr;  // guarded by the mutex
-    bool retired = false;             // guarded by the mutex: it left its loop
+    bool parked = false;              // guarded by the mutex: it takes no work
   };
   struct Worker {
     explicit Worker(ReadAhead& engine) : thread(engine, buffer) {}
@@ -117,7 +117,6 @@ class ReadAhead {
   void WaitFor(const QueuedLine& line);
   void ReadAtItsTurn(QueuedLine& line);
   void FitWorkersToTheDisk();
-  void JoinRetiredWorkers();
 
   const ReadAheadSettings settings_;
   const OwnFiles own_files_;
@@ -133,7 +132,7 @@ class ReadAhead {
   uint64_t taken_ = 0;   // lines before it are taken
   int takes_since_check_ = 0;
   long disk_blocks_at_check_ = 0;
-  int retiring_ = 0;  // workers asked to retire and not joined yet
+  int active_workers_ = 0;  // the workers started and not parked, or not asked to park
 
   std::mutex mutex_;
   // Written by the main thread under the mutex, which it may read without:
@@ -145,11 +144,13 @@ class ReadAhead {
   int thread_count_ = 0;
   uint64_t claimed_ = 0;  // lines before it are read, or being read
   int idle_workers_ = 0;  // workers asleep on work_ready_
-  int retirements_ = 0;   // workers still to retire: the first to look leaves
+  int parks_ = 0;         // workers still to park: the first to look parks
+  int unparks_ = 0;       // parked workers still to wake
   bool main_waiting_ = false;
   bool stopping_ = false;
   std::condition_variable work_ready_;  // workers: lines, searches, stop
   std::condition_variable main_wakes_;  // the main thread: a line read, a search
+  std::condition_variable unparked_;    // parked workers: woken, or stop
 };
 
 }  // namespace korrin

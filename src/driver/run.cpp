@@ -134,7 +134,9 @@ struct ListFile {
 
 // Every list line, queued as it comes and reported in list order. The list
 // is waited for only once every line queued is reported.
-void ReportEachLine(ListReader& list, ReadAhead& engine, LineOutputs& outputs, Console& console) {
+void ReportEachLine(ListReader& list, const RunFiles& files, ScanBuffer& buffer,
+                    LineOutputs& outputs, Console& console) {
+  ReadAhead engine({.workers = WorkersForThisRun(files), .large_files = {}}, files.own, buffer);
   bool list_ended = false;
   for (;;) {
     bool more_lines_ready = true;
@@ -205,11 +207,7 @@ int Run(int argc, const char* const* argv) {
   ConfineTheRun();  // every file the run writes is open, no listed file is read yet
   const RunFiles files = FilesOfTheRun(fileno(report_file.get()), list_file.fd);
   ListReader list(list_file.fd, memory->list, sizeof memory->list);
-  {
-    ReadAhead engine({.workers = WorkersForThisRun(files), .large_files = {}}, files.own,
-                     memory->scan);
-    ReportEachLine(list, engine, outputs, console);
-  }
+  ReportEachLine(list, files, memory->scan, outputs, console);
   const bool written = outputs.Finish() && !std::ferror(report_file.get()) &&
                        std::fclose(report_file.release()) == 0;
   return EndOfRun(list.Failed(), written, options, outputs, console);

@@ -13,10 +13,14 @@ struct Region {
   bool hole;
 };
 
+// Holes shorter than this are read as data.
+constexpr int64_t kShortestHolePassedBy = int64_t{64} << 10;
+
 // The region that `at` lies in, ended at `limit` at most: found with
-// SEEK_DATA and SEEK_HOLE. A hole that runs to the end of the file ends
-// there, as the file is now. Where the file system tells neither, all of the
-// file is data, read as usual. `end` is `at` only when the file ends there.
+// SEEK_DATA and SEEK_HOLE, at most three calls. A hole that runs to the end
+// of the file ends there, as the file is now. A short hole, and all of a
+// file whose file system tells neither, are data, read as usual. `end` is
+// `at` only when the file ends there. `limit` is what one read would take.
 Region RegionAt(int fd, int64_t at, int64_t limit);
 
 }  // namespace korrin

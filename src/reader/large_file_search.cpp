@@ -53,7 +53,8 @@ int64_t SearchSegment(const FarSearch& search, int64_t segment, char* buffer) {
   const int64_t start = search.from + segment * search.segment_length;
   const int64_t end = std::min(start + search.segment_length + kMarkerLength - 1, search.size);
   for (int64_t from = start; from < end;) {
-    const Region region = search.sparse ? RegionAt(search.fd, from, end) : Region{end, false};
+    const int64_t read_end = std::min<int64_t>(end, from + kScanBufferSize - kReadAlignment);
+    const Region region = search.sparse ? RegionAt(search.fd, from, read_end) : Region{end, false};
     if (region.end == from) return kUnsure;  // the file ends before its size seen at open
     if (!region.hole) {
       const int64_t answer = SearchData(search.fd, from, region.end, buffer);
