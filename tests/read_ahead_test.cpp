@@ -622,7 +622,7 @@ int disk_checks = 0;
 long disk_blocks = 0;
 long BlocksOfTheDiskChecks() {
   const int stretch = disk_checks++ / kDiskChecks;
-  if (stretch == 0 || stretch == 2) disk_blocks += ReadAhead::kLinesPerCheck * 8;
+  if (stretch == 0 || stretch == 2) disk_blocks += long{ReadAhead::kLinesPerCheck} * 8;
   return disk_blocks;
 }
 
