@@ -121,9 +121,13 @@ memcheck: prereqs
 	@command -v valgrind >/dev/null || { echo "memcheck: skipped: valgrind not found; install it with: apt-get install valgrind"; exit 0; }
 	@cmake -S . -B $(TESTDIR) $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORRIN_WERROR=ON >/dev/null
 	@cmake --build $(TESTDIR)
+	@rm -rf $(TESTDIR)/valgrind && mkdir -p $(TESTDIR)/valgrind
 	@KORRIN_TEST_UNDER_VALGRIND=1 valgrind -q --error-exitcode=99 --trace-children=yes \
+	  --trace-children-skip='/bin/*,/usr/bin/*' --child-silent-after-fork=yes \
+	  --log-file=$(abspath $(TESTDIR))/valgrind/%p.log \
 	  --leak-check=full --errors-for-leak-kinds=definite,indirect \
-	  $(TESTDIR)/tests/korrin_tests --gtest_brief=1
+	  $(TESTDIR)/tests/korrin_tests --gtest_brief=1 \
+	  || { grep -h '^==' $(TESTDIR)/valgrind/*.log; exit 1; }
 	@echo "memcheck: no errors"
 
 # Formatting and clang-tidy, both at zero findings.
