@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Once its files are open, korrin cannot create a file, run a program or
 // connect to a TCP port, and still reports as before; KORRIN_NO_CONFINEMENT
-// gives those rights back. The probe library (confinement_probe.cpp) tries
-// them from inside korrin.
+// gives those rights back. The fault library, preloaded, tries them from
+// inside korrin (KORRIN_PROBE_REPORT).
 #include "driver/confinement.h"
 
 #include <arpa/inet.h>
@@ -68,12 +68,12 @@ TEST(Confinement, RefusesWhatARunNeverDoesAndChangesNoOutput) {
   const Outcome plain = run(plain_dir, {});
   for (const bool confined : {true, false}) {
     const TempDir dir;
-    const Outcome probed =
-        run(dir, {"KORRIN_NO_CONFINEMENT=" + std::string(confined ? "" : "1"),
-                  std::string("LD_PRELOAD=") + KORRIN_CONFINEMENT_PROBE,
-                  "ASAN_OPTIONS=verify_asan_link_order=0", "KORRIN_PROBE_REPORT=" + (dir / "probe"),
-                  "KORRIN_PROBE_DIR=" + dir.path(),
-                  "KORRIN_PROBE_PORT=" + std::to_string(listener.port)});
+    std::vector<std::string> env = WithFaults("");
+    env.insert(env.end(),
+               {"KORRIN_NO_CONFINEMENT=" + std::string(confined ? "" : "1"),
+                "KORRIN_PROBE_REPORT=" + (dir / "probe"), "KORRIN_PROBE_DIR=" + dir.path(),
+                "KORRIN_PROBE_PORT=" + std::to_string(listener.port)});
+    const Outcome probed = run(dir, env);
     EXPECT_EQ(probed.out, plain.out);
     EXPECT_EQ(probed.err, plain.err);
     EXPECT_EQ(probed.status, plain.status);

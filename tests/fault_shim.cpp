@@ -20,13 +20,24 @@
 // KORRIN_OPEN_LOG names a file to which every open appends a line: "main"
 // or "worker" (the thread that opened), a blank, and the path; and every
 // thread started, the line "thread".
+// KORRIN_PROBE_REPORT names a file to which, at korrin's first pread, the
+// shim writes what a confined korrin must not do, one line per attempt: its
+// name, a blank, and 0 or the errno it failed with.
+//   create   a new file, KORRIN_PROBE_DIR/created
+//   run      /bin/true
+//   connect  TCP to 127.0.0.1, port KORRIN_PROBE_PORT
 // korrin confines itself before it reads the list: what the shim writes to
 // is opened when it loads, at descriptors far above korrin's own.
+#include <arpa/inet.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <pthread.h>
+#include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -98,7 +109,8 @@ struct Faults {
   std::atomic<int> rule_of_fd[kMaxFds];  // rule index + 1, or 0
   std::atomic<long> bytes_read[kMaxFds];
   std::atomic<long> reads[kMaxFds];
-  int log_fd = -1;  // KORRIN_OPEN_LOG's
+  int log_fd = -1;    // KORRIN_OPEN_LOG's
+  int probe_fd = -1;  // KORRIN_PROBE_REPORT's
 
   Faults() {
     for (int fd = 0; fd < kMaxFds; ++fd) rule_of_fd[fd] = 0;
@@ -116,6 +128,9 @@ struct Faults {
     }
     if (const char* log = std::getenv("KORRIN_OPEN_LOG")) {
       log_fd = OpenForTheShim(log, O_WRONLY | O_APPEND | O_CREAT);
+    }
+    if (const char* report = std::getenv("KORRIN_PROBE_REPORT")) {
+      probe_fd = OpenForTheShim(report, O_WRONLY | O_CREAT | O_TRUNC);
     }
   }
 
@@ -250,6 +265,59 @@ ssize_t Read(int fd, size_t count, RealRead real) {
   return got;
 }
 
+int CreateAFile() {
+  const char* dir = std::getenv("KORRIN_PROBE_DIR");
+  char path[4200];
+  std::snprintf(path, sizeof path, "%s/created", dir == nullptr ? "." : dir);
+  const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return errno;
+  close(fd);
+  return 0;
+}
+
+// /bin/true gets an empty environment: no shim is loaded into it.
+int RunTrue() {
+  char program[] = "/bin/true";
+  char* const argv[] = {program, nullptr};
+  char* const no_environment[] = {nullptr};
+  pid_t pid;
+  const int error = posix_spawn(&pid, program, nullptr, nullptr, argv, no_environment);
+  if (error != 0) return error;
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid) return errno;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : ECHILD;
+}
+
+int ConnectTcp() {
+  const char* port = std::getenv("KORRIN_PROBE_PORT");
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(std::atoi(port == nullptr ? "0" : port)));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return errno;
+  const int result =
+      connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 ? 0 : errno;
+  close(fd);
+  return result;
+}
+
+// Tries, once, what a confined korrin must not do, if a report is asked for.
+void ProbeTheConfinement() {
+  static std::atomic<bool> tried{false};
+  const int fd = TheFaults().probe_fd;
+  if (fd < 0 || tried.exchange(true)) return;
+  const struct {
+    const char* name;
+    int (*attempt)();
+  } attempts[] = {{"create", CreateAFile}, {"run", RunTrue}, {"connect", ConnectTcp}};
+  for (const auto& a : attempts) {
+    char line[64];
+    const int length = std::snprintf(line, sizeof line, "%s %d\n", a.name, a.attempt());
+    if (write(fd, line, static_cast<size_t>(length)) != length) std::abort();
+  }
+}
+
 }  // namespace
 
 extern "C" {
@@ -284,6 +352,7 @@ ssize_t __read_chk(int fd, void* buffer, size_t count, size_t) {
 }
 ssize_t pread(int fd, void* buffer, size_t count, off_t offset) {
   static const auto real = Next<ssize_t (*)(int, void*, size_t, off_t)>(kPread);
+  ProbeTheConfinement();
   return Read(fd, count, [&](size_t n) { return real(fd, buffer, n, offset); });
 }
 

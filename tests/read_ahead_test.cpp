@@ -639,12 +639,14 @@ TEST(Engine, WorkersAddedForTheDiskStopOnceReadsNoLongerWait) {
   std::set<pid_t> readers;  // the threads that read ahead
   s.read = [&](int line, bool ahead) {
     if (ahead) {
-      const std::lock_guard<std::mutex> lock(mutex);
-      readers.insert(gettid());
-      int& most = line < kLines - kEndLines ? most_while_disk : most_at_the_end;
-      most = std::max(most, s.inside_ahead.load());
+      {
+        const std::lock_guard<std::mutex> lock(mutex);
+        readers.insert(gettid());
+        int& most = line < kLines - kEndLines ? most_while_disk : most_at_the_end;
+        most = std::max(most, s.inside_ahead.load());
+      }
+      usleep(1000);
     }
-    if (ahead) usleep(1000);
     return ReadAs(line);
   };
   TakeAll(kLines, BlocksOfTheDiskChecks);
